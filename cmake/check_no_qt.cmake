@@ -1,0 +1,17 @@
+# Fails when any kestrum_core source or header includes a Qt header.
+# Called with -DROOT=<src dir> -DDIRS=<list of subsystem folders>.
+set(offenders "")
+foreach(dir IN LISTS DIRS)
+  file(GLOB files ${ROOT}/${dir}/*.cpp ${ROOT}/${dir}/*.h)
+  list(FILTER files EXCLUDE REGEX "_qt\\.(cpp|h)$")
+  foreach(f IN LISTS files)
+    file(STRINGS ${f} hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*/)?(Q[A-Za-z]|qt|qglobal)")
+    if(hits)
+      list(APPEND offenders "${f}: ${hits}")
+    endif()
+  endforeach()
+endforeach()
+if(offenders)
+  string(REPLACE ";" "\n" msg "${offenders}")
+  message(FATAL_ERROR "kestrum_core must not include Qt headers:\n${msg}")
+endif()
