@@ -37,7 +37,7 @@ public:
     CEvent& Event() { return event_; }
 
 private:
-    void Forward(const std::string& text, bool quiet);
+    void Forward(const std::string& text);
 
     CEvent event_{CEvent::ResetMode::Auto};
     const int32_t number_;
