@@ -1,0 +1,237 @@
+#include "app/c_settings_file.h"
+
+#include "app/c_ini_text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrum {
+
+namespace {
+
+// Closes the descriptor on every path out of a scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { Close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    // Closes now; false when the system reports a failure (a lost write, for example).
+    bool Close()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::string SystemError(const std::string& what, const std::string& path)
+{
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, const std::string& content)
+{
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The file a rename must replace: the target of a symbolic link, not the link itself.
+std::filesystem::path ReplaceTarget(const std::string& path)
+{
+    std::error_code error;
+    if (std::filesystem::is_symlink(path, error)) {
+        const auto target = std::filesystem::weakly_canonical(path, error);
+        if (!error) {
+            return target;
+        }
+    }
+    return path;
+}
+
+void SyncDirectory(const std::filesystem::path& dir)
+{
+    FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Valid()) {
+        ::fsync(fd.Get());  // best effort: the rename itself is already atomic
+    }
+}
+
+int ParseInt(const std::string& text, int defaultValue)
+{
+    if (text.empty()) {
+        return defaultValue;
+    }
+    size_t at = 0;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) {
+        ++at;
+    }
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) {
+        ++at;
+    }
+    long long magnitude = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        magnitude = std::min(magnitude * 10 + (text[at] - '0'), static_cast<long long>(INT_MAX) + 1);
+    }
+    const long long value = negative ? -magnitude : magnitude;
+    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+}
+
+}  // namespace
+
+CSettingsFile::CSettingsFile(std::string path) : path_(std::move(path)) {}
+
+bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
+{
+    content.clear();
+    if (path_.empty()) {
+        error = "No settings file";
+        return false;
+    }
+    // Non-blocking open, so a path that names a FIFO cannot hang the reader.
+    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.Valid()) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = SystemError("Cannot read", path_);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = "Not a regular file: " + path_;
+        return false;
+    }
+    std::vector<char> buffer(kMaxFileSize + 1);
+    size_t total = 0;
+    while (total < buffer.size()) {
+        const ssize_t got = ::read(fd.Get(), buffer.data() + total, buffer.size() - total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = SystemError("Cannot read", path_);
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<size_t>(got);
+    }
+    if (total > kMaxFileSize) {
+        error = "Settings file too large: " + path_;
+        return false;
+    }
+    content.assign(buffer.data(), total);
+    return true;
+}
+
+bool CSettingsFile::ReplaceContent(const std::string& content, std::string& error) const
+{
+    const std::filesystem::path target = ReplaceTarget(path_);
+    const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
+    std::string temp = target.string() + ".XXXXXX";
+    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.Valid()) {
+        error = SystemError("Cannot create a temporary file in", dir.string());
+        return false;
+    }
+    struct stat info {};
+    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+    const bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0 &&
+                    fd.Close() && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        error = SystemError("Cannot write", target.string());
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncDirectory(dir);
+    return true;
+}
+
+std::string CSettingsFile::GetText(std::string_view section, std::string_view key,
+                                   std::string_view defaultValue) const
+{
+    std::string content;
+    std::string error;
+    if (!ReadContent(content, error)) {
+        return std::string(defaultValue);
+    }
+    return CIniText(content).Find(section, key).value_or(std::string(defaultValue));
+}
+
+int CSettingsFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const
+{
+    std::string content;
+    std::string error;
+    if (!ReadContent(content, error)) {
+        return defaultValue;
+    }
+    const auto value = CIniText(content).Find(section, key);
+    return value ? ParseInt(*value, defaultValue) : defaultValue;
+}
+
+bool CSettingsFile::WriteInt(std::string_view section, std::string_view key, int value)
+{
+    return WriteText(section, key, std::to_string(value));
+}
+
+bool CSettingsFile::WriteText(std::string_view section, std::string_view key, std::string_view value)
+{
+    std::lock_guard lock(mutex_);
+    std::string content;
+    std::string error;
+    // A file we cannot read is left alone rather than replaced by one holding only this key.
+    if (!ReadContent(content, error)) {
+        return Fail(error);
+    }
+    CIniText text(content);
+    if (!text.Set(section, key, value)) {
+        return Fail("Cannot store [" + std::string(section) + "] " + std::string(key) +
+                    ": names and values must be single lines, and a key needs a name without '='");
+    }
+    if (!ReplaceContent(text.Render(), error)) {
+        return Fail(error);
+    }
+    lastWriteError_.clear();
+    return true;
+}
+
+bool CSettingsFile::Fail(std::string error)
+{
+    lastWriteError_ = std::move(error);
+    return false;
+}
+
+std::string CSettingsFile::LastWriteError() const
+{
+    std::lock_guard lock(mutex_);
+    return lastWriteError_;
+}
+
+}  // namespace kestrum

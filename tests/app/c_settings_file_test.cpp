@@ -1,0 +1,236 @@
+#include "app/c_settings_file.h"
+
+#include "app/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kestrum;
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    std::string Path() const { return dir_ / "kestrum.ini"; }
+
+    TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndFirstWriteCreatesIt)
+{
+    CSettingsFile settings(Path());
+    EXPECT_EQ(settings.GetInt("Activate", "SaveSett", 1), 1);
+    EXPECT_EQ(settings.GetText("PortSettings", "Name", "COM1"), "COM1");
+    EXPECT_FALSE(std::filesystem::exists(Path()));
+
+    ASSERT_TRUE(settings.WriteInt("Activate", "SaveSett", 0));
+    EXPECT_EQ(ReadFile(Path()), "[Activate]\nSaveSett=0\n");
+    EXPECT_EQ(settings.GetInt("Activate", "SaveSett", 1), 0);
+}
+
+TEST_F(SettingsFileTest, AbsentKeyOrSectionGivesDefaultButEmptyTextIsAValue)
+{
+    WriteFile(Path(), "[PortSettings]\nName=\nSpeed=\n");
+    CSettingsFile settings(Path());
+    EXPECT_EQ(settings.GetText("PortSettings", "Parity", "none"), "none");
+    EXPECT_EQ(settings.GetText("Other", "Name", "x"), "x");
+    EXPECT_EQ(settings.GetText("PortSettings", "Name", "COM1"), "");
+    EXPECT_EQ(settings.GetInt("PortSettings", "Speed", 115200), 115200);
+}
+
+TEST_F(SettingsFileTest, IntegersReadLikeTheProfileReader)
+{
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"42", 42},     {"-7", -7}, {"+5", 5},           {"12abc", 12},       {"abc", 0},
+        {"-", 0},       {"0x10", 0}, {"\"17\"", 17},     {"99999999999", INT_MAX}, {"-99999999999", INT_MIN},
+        {"  3  ", 3},   {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+    };
+    CSettingsFile settings(Path());
+    for (const auto& [text, expected] : cases) {
+        ASSERT_TRUE(settings.WriteText("Numbers", "Value", text));
+        EXPECT_EQ(settings.GetInt("Numbers", "Value", -1), expected) << "stored text: " << text;
+    }
+    ASSERT_TRUE(settings.WriteInt("Numbers", "Value", -123));
+    EXPECT_EQ(settings.GetText("Numbers", "Value", ""), "-123");
+}
+
+TEST_F(SettingsFileTest, NamesMatchWithoutRegardToCaseAndKeepTheFilesSpelling)
+{
+    WriteFile(Path(), "[PortSettings]\nSpeed=9600\n");
+    CSettingsFile settings(Path());
+    EXPECT_EQ(settings.GetInt("portsettings", "SPEED", 0), 9600);
+    ASSERT_TRUE(settings.WriteInt("PORTSETTINGS", "speed", 19200));
+    EXPECT_EQ(ReadFile(Path()), "[PortSettings]\nSpeed=19200\n");
+}
+
+TEST_F(SettingsFileTest, ValuesLoseSurroundingBlanksAndOnePairOfQuotes)
+{
+    WriteFile(Path(), "[ LoadPath ]\n  Ram  =  \"C:\\a b.ldr\"  \nFlash='x'\nOdd=\"y'\n");
+    CSettingsFile settings(Path());
+    EXPECT_EQ(settings.GetText("LoadPath", "Ram", ""), "C:\\a b.ldr");
+    EXPECT_EQ(settings.GetText("LoadPath", "Flash", ""), "x");
+    EXPECT_EQ(settings.GetText("LoadPath", "Odd", ""), "\"y'");
+}
+
+TEST_F(SettingsFileTest, FirstSectionAndFirstKeyOfANameWin)
+{
+    WriteFile(Path(), "[A]\nk=1\nk=2\n[B]\nk=3\n[a]\nk=4\n");
+    CSettingsFile settings(Path());
+    EXPECT_EQ(settings.GetInt("A", "k", 0), 1);
+    ASSERT_TRUE(settings.WriteInt("a", "K", 9));
+    EXPECT_EQ(ReadFile(Path()), "[A]\nk=9\nk=2\n[B]\nk=3\n[a]\nk=4\n");
+}
+
+TEST_F(SettingsFileTest, RewriteKeepsEverythingItDoesNotUnderstand)
+{
+    const std::string original =
+        "; written by hand\r\n"
+        "[Test]\r\n"
+        "# not a key=really\r\n"
+        "a line without equals\r\n"
+        "Hidden=1\r\n"
+        "\r\n"
+        "[PortSettings]\r\n"
+        "Name=COM2\r\n"
+        "\r\n"
+        "[Unknown]\r\n"
+        "Other=x";
+    WriteFile(Path(), original);
+    CSettingsFile settings(Path());
+    EXPECT_EQ(settings.GetText("Test", "# not a key", "none"), "none");
+    ASSERT_TRUE(settings.WriteText("PortSettings", "Speed", "57600"));
+    ASSERT_TRUE(settings.WriteInt("Test", "Hidden", 0));
+    ASSERT_TRUE(settings.WriteInt("Activate", "SaveSett", 1));
+    EXPECT_EQ(ReadFile(Path()),
+              "; written by hand\r\n"
+              "[Test]\r\n"
+              "# not a key=really\r\n"
+              "a line without equals\r\n"
+              "Hidden=0\r\n"
+              "\r\n"
+              "[PortSettings]\r\n"
+              "Name=COM2\r\n"
+              "Speed=57600\r\n"
+              "\r\n"
+              "[Unknown]\r\n"
+              "Other=x\r\n"
+              "\r\n"
+              "[Activate]\r\n"
+              "SaveSett=1\r\n");
+}
+
+TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRefusedAndTheFileKept)
+{
+    WriteFile(Path(), "[A]\nk=1\n");
+    CSettingsFile settings(Path());
+    EXPECT_FALSE(settings.WriteText("A", "k", "two\nlines"));
+    EXPECT_FALSE(settings.WriteText("A", "k=", "v"));
+    EXPECT_FALSE(settings.WriteText("A", "", "v"));
+    EXPECT_FALSE(settings.WriteText("A]x", "k", "v"));
+    EXPECT_FALSE(settings.WriteText("A", ";k", "v"));
+    EXPECT_FALSE(settings.LastWriteError().empty());
+    EXPECT_EQ(ReadFile(Path()), "[A]\nk=1\n");
+    EXPECT_TRUE(settings.WriteText("A", "k", "a=b;c"));
+    EXPECT_EQ(settings.GetText("A", "k", ""), "a=b;c");
+    EXPECT_TRUE(settings.LastWriteError().empty());
+}
+
+TEST_F(SettingsFileTest, WriteReplacesTheFileAtomicallyAndKeepsItsMode)
+{
+    WriteFile(Path(), "[A]\nk=1\n");
+    ASSERT_EQ(::chmod(Path().c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(Path().c_str(), &before), 0);
+
+    CSettingsFile settings(Path());
+    ASSERT_TRUE(settings.WriteInt("A", "k", 2));
+    struct stat after {};
+    ASSERT_EQ(::stat(Path().c_str(), &after), 0);
+    // A new inode: the old file was replaced by rename, never truncated in place.
+    EXPECT_NE(before.st_ino, after.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    const auto entries = std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                                       std::filesystem::directory_iterator());
+    EXPECT_EQ(entries, 1) << "a temporary file was left behind";
+}
+
+TEST_F(SettingsFileTest, WriteThroughASymbolicLinkReplacesItsTarget)
+{
+    const std::string target = dir_ / "real.ini";
+    WriteFile(target, "[A]\nk=1\n");
+    std::filesystem::create_symlink(target, Path());
+    CSettingsFile settings(Path());
+    ASSERT_TRUE(settings.WriteInt("A", "k", 5));
+    EXPECT_TRUE(std::filesystem::is_symlink(Path()));
+    EXPECT_EQ(ReadFile(target), "[A]\nk=5\n");
+}
+
+TEST_F(SettingsFileTest, WriteFailuresAreReportedNotFatal)
+{
+    CSettingsFile inMissingDir(dir_ / "no/such/dir/kestrum.ini");
+    EXPECT_FALSE(inMissingDir.WriteInt("A", "k", 1));
+    EXPECT_NE(inMissingDir.LastWriteError().find("no/such/dir"), std::string::npos);
+
+    CSettingsFile noPath;
+    EXPECT_EQ(noPath.GetInt("A", "k", 7), 7);
+    EXPECT_FALSE(noPath.WriteInt("A", "k", 1));
+}
+
+TEST_F(SettingsFileTest, SomethingOtherThanASmallRegularFileIsNeitherReadNorReplaced)
+{
+    ASSERT_EQ(::mkfifo(Path().c_str(), 0600), 0);
+    CSettingsFile fifo(Path());
+    EXPECT_EQ(fifo.GetInt("A", "k", 3), 3);  // must not hang waiting for a writer
+    EXPECT_FALSE(fifo.WriteInt("A", "k", 1));
+    std::filesystem::remove(Path());
+
+    const std::string huge = "[A]\nk=1\n" + std::string(CSettingsFile::kMaxFileSize, ';');
+    WriteFile(Path(), huge);
+    CSettingsFile large(Path());
+    EXPECT_EQ(large.GetInt("A", "k", 3), 3);
+    EXPECT_FALSE(large.WriteInt("A", "k", 2));
+    EXPECT_EQ(std::filesystem::file_size(Path()), huge.size());
+}
+
+TEST_F(SettingsFileTest, TwoObjectsOnOneFileSeeEachOthersWrites)
+{
+    CSettingsFile page(Path());
+    CSettingsFile gui(Path());
+    ASSERT_TRUE(page.WriteText("PortSettings", "Name", "/dev/ttyUSB0"));
+    EXPECT_EQ(gui.GetText("PortSettings", "Name", ""), "/dev/ttyUSB0");
+    ASSERT_TRUE(gui.WriteInt("MnFrm", "PosLeft", 10));
+    EXPECT_EQ(page.GetInt("MnFrm", "PosLeft", 0), 10);
+    EXPECT_EQ(page.GetText("PortSettings", "Name", ""), "/dev/ttyUSB0");
+}
+
+TEST_F(SettingsFileTest, ConcurrentWritersOfOneObjectLoseNoKey)
+{
+    CSettingsFile settings(Path());
+    constexpr int kThreads = 4;
+    constexpr int kKeys = 20;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&settings, t] {
+            for (int k = 0; k < kKeys; ++k) {
+                settings.WriteInt("T" + std::to_string(t), "K" + std::to_string(k), t * 100 + k);
+                settings.GetInt("T0", "K0", 0);
+            }
+        });
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        for (int k = 0; k < kKeys; ++k) {
+            EXPECT_EQ(settings.GetInt("T" + std::to_string(t), "K" + std::to_string(k), -1), t * 100 + k);
+        }
+    }
+}
