@@ -1,0 +1,430 @@
+#include "sim/sim_serial_device.h"
+
+#include <algorithm>
+#include <set>
+
+namespace kestrum {
+
+namespace {
+
+// Models held by an open device, so a second open reports busy.
+std::mutex heldMutex;
+std::set<const DeviceModel*> heldModels;
+
+bool Hold(const DeviceModel* model)
+{
+    std::lock_guard lock(heldMutex);
+    return heldModels.insert(model).second;
+}
+
+void Unhold(const DeviceModel* model)
+{
+    std::lock_guard lock(heldMutex);
+    heldModels.erase(model);
+}
+
+uint64_t ErrorTotal(const SerialErrorCounts& c)
+{
+    return uint64_t(c.framing) + c.parity + c.overrun + c.bufferOverrun + c.breaks;
+}
+
+// The line thread looks again at least this often, so a model whose next event is far off
+// or unknown still sees time pass.
+constexpr SimTime kLongestSleep = SimMs(20);
+
+std::chrono::steady_clock::time_point ToSteady(SimTime t)
+{
+    return std::chrono::steady_clock::time_point(std::chrono::duration_cast<std::chrono::steady_clock::duration>(t));
+}
+
+}  // namespace
+
+SimTime SimNow()
+{
+    return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+SimSerialDevice::SimSerialDevice(std::shared_ptr<DeviceModel> model) : SimSerialDevice(std::move(model), Options{})
+{
+}
+
+SimSerialDevice::SimSerialDevice(std::shared_ptr<DeviceModel> model, Options options)
+    : model_(std::move(model)), options_(options)
+{
+    settings_.baudRate = 9600;
+}
+
+SimSerialDevice::~SimSerialDevice()
+{
+    Close();
+}
+
+void SimSerialDevice::Fail(SerialOpenError error, const std::string& text)
+{
+    openError_ = error;
+    openErrorText_ = text;
+}
+
+bool SimSerialDevice::Open(const std::string& name)
+{
+    std::unique_lock lock(mutex_);
+    if (open_) {
+        Fail(SerialOpenError::Busy, "device already open");
+        return false;
+    }
+    if (!model_) {
+        Fail(SerialOpenError::NotFound, "no simulated device under the name " + name);
+        return false;
+    }
+    if (!Hold(model_.get())) {
+        Fail(SerialOpenError::Busy, "simulated device in use");
+        return false;
+    }
+    Fail(SerialOpenError::None, "");
+    // A newly opened port raises DTR and RTS, as the termios driver does.
+    dtr_ = rts_ = true;
+    break_ = false;
+    output_.clear();
+    input_.clear();
+    counts_ = SerialErrorCounts{};
+    errorsReported_ = 0;
+    released_ = disconnected_ = modelGone_ = stop_ = false;
+    const SimTime now = SimNow();
+    model_->DropOutput(now);
+    model_->Attach(EffectiveLinesLocked(), now);
+    modelGone_ = model_->Gone();
+    open_ = true;
+    line_ = std::thread([this] { LineThread(); });
+    return true;
+}
+
+SerialOpenError SimSerialDevice::OpenError() const
+{
+    std::lock_guard lock(mutex_);
+    return openError_;
+}
+
+std::string SimSerialDevice::OpenErrorText() const
+{
+    std::lock_guard lock(mutex_);
+    return openErrorText_;
+}
+
+bool SimSerialDevice::IsOpen() const
+{
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+void SimSerialDevice::Close()
+{
+    std::thread line;
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_)
+            return;
+        open_ = false;
+        stop_ = true;
+        line.swap(line_);
+    }
+    lineWakeup_.notify_all();
+    changed_.notify_all();
+    if (line.joinable())
+        line.join();
+    model_->Detach(SimNow());
+    Unhold(model_.get());
+    std::lock_guard lock(mutex_);
+    output_.clear();
+    input_.clear();
+}
+
+bool SimSerialDevice::GetSettings(SerialLineSettings& settings)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_)
+        return false;
+    settings = settings_;
+    return true;
+}
+
+bool SimSerialDevice::ApplySettings(const SerialLineSettings& settings)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8 ||
+        settings.stopBits < 1 || settings.stopBits > 2)
+        return false;
+    settings_ = settings;
+    LinesChangedLocked();
+    lineWakeup_.notify_all();
+    return true;
+}
+
+long SimSerialDevice::Write(const uint8_t* data, size_t count)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || GoneLocked())
+        return -1;
+    const size_t room = options_.outputRoom > output_.size() ? options_.outputRoom - output_.size() : 0;
+    const size_t accepted = std::min(room, count);
+    if (accepted == 0)
+        return 0;
+    if (output_.empty())
+        nextOutputAt_ = SimNow() + (options_.paced ? ByteTime(settings_.baudRate) : SimTime(0));
+    output_.insert(output_.end(), data, data + accepted);
+    lineWakeup_.notify_all();
+    return static_cast<long>(accepted);
+}
+
+long SimSerialDevice::Read(uint8_t* data, size_t room)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_)
+        return -1;
+    if (input_.empty() && GoneLocked())
+        return -1;
+    const size_t n = std::min(room, input_.size());
+    std::copy_n(input_.begin(), n, data);
+    input_.erase(input_.begin(), input_.begin() + static_cast<long>(n));
+    return static_cast<long>(n);
+}
+
+int SimSerialDevice::ConditionsLocked(int request)
+{
+    int bits = 0;
+    if (!input_.empty())
+        bits |= kReadable;
+    if (output_.size() < options_.outputRoom)
+        bits |= kWritable;
+    if (ErrorTotal(counts_) != errorsReported_)
+        bits |= kLineError;
+    bits &= request;
+    if (!open_ || GoneLocked())
+        bits |= kGone;
+    return bits;
+}
+
+int SimSerialDevice::Wait(int request, int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        // Only a wait that watches for it consumes a release, so a short wait on another
+        // thread cannot swallow the release meant for the receive thread.
+        if (released_ && (request & kReleased)) {
+            released_ = false;
+            return kReleased;
+        }
+        const int bits = ConditionsLocked(request);
+        if (bits != 0)
+            return bits;
+        if (timeoutMs < 0)
+            changed_.wait(lock);
+        else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout)
+            return ConditionsLocked(request);
+    }
+}
+
+void SimSerialDevice::Release()
+{
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+    }
+    changed_.notify_all();
+}
+
+long SimSerialDevice::InputQueued()
+{
+    std::lock_guard lock(mutex_);
+    return open_ ? static_cast<long>(input_.size()) : -1;
+}
+
+long SimSerialDevice::OutputQueued()
+{
+    std::lock_guard lock(mutex_);
+    return open_ ? static_cast<long>(output_.size()) : -1;
+}
+
+bool SimSerialDevice::Drain(int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    auto done = [this] { return output_.empty() || !open_ || GoneLocked(); };
+    if (timeoutMs < 0)
+        changed_.wait(lock, done);
+    else
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    return output_.empty() && open_ && !GoneLocked();
+}
+
+void SimSerialDevice::DiscardInput()
+{
+    std::lock_guard lock(mutex_);
+    input_.clear();
+}
+
+void SimSerialDevice::DiscardOutput()
+{
+    {
+        std::lock_guard lock(mutex_);
+        output_.clear();
+    }
+    changed_.notify_all();
+}
+
+bool SimSerialDevice::SetDtr(bool on)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || GoneLocked())
+        return false;
+    dtr_ = on;
+    LinesChangedLocked();
+    return true;
+}
+
+bool SimSerialDevice::SetRts(bool on)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || GoneLocked())
+        return false;
+    rts_ = on;
+    LinesChangedLocked();
+    return true;
+}
+
+bool SimSerialDevice::SetBreak(bool on)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || GoneLocked())
+        return false;
+    break_ = on;
+    LinesChangedLocked();
+    return true;
+}
+
+bool SimSerialDevice::GetModemStatus(bool& dsr, bool& cts)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_ || GoneLocked())
+        return false;
+    const DeviceLines lines = model_->Modem();
+    dsr = lines.dsr;
+    cts = lines.cts;
+    return true;
+}
+
+bool SimSerialDevice::ErrorCounts(SerialErrorCounts& counts)
+{
+    std::lock_guard lock(mutex_);
+    if (!open_)
+        return false;
+    counts = counts_;
+    errorsReported_ = ErrorTotal(counts_);
+    return true;
+}
+
+void SimSerialDevice::InjectDisconnect()
+{
+    {
+        std::lock_guard lock(mutex_);
+        disconnected_ = true;
+    }
+    changed_.notify_all();
+    lineWakeup_.notify_all();
+}
+
+bool SimSerialDevice::GoneLocked() const
+{
+    return disconnected_ || modelGone_;
+}
+
+PcLines SimSerialDevice::EffectiveLinesLocked() const
+{
+    PcLines lines;
+    lines.dtr = dtr_;
+    // Under RTS/CTS handshaking the driver keeps RTS on while it can take input.
+    lines.rts = settings_.flow == SerialLineSettings::Flow::RtsCts ? true : rts_;
+    lines.brk = break_;
+    return lines;
+}
+
+void SimSerialDevice::LinesChangedLocked()
+{
+    // Line changes reach the model at once, so a DSR read right after a clock pulse shows
+    // the device's answer to it.
+    model_->ChangeLines(EffectiveLinesLocked(), SimNow());
+    lineWakeup_.notify_all();
+}
+
+void SimSerialDevice::LineThread()
+{
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+        MoveBytesLocked(SimNow());
+        const SimTime next = std::min(NextEventLocked(), SimNow() + kLongestSleep);
+        lineWakeup_.wait_until(lock, ToSteady(next));
+    }
+}
+
+void SimSerialDevice::MoveBytesLocked(SimTime now)
+{
+    if (GoneLocked())
+        return;
+    const size_t outputBefore = output_.size();
+    const size_t inputBefore = input_.size();
+    const uint64_t errorsBefore = ErrorTotal(counts_);
+    MovePcBytesLocked(now);
+    model_->Advance(now);
+    MoveDeviceBytesLocked(now);
+    modelGone_ = model_->Gone();
+    if (output_.size() != outputBefore || input_.size() != inputBefore || ErrorTotal(counts_) != errorsBefore ||
+        modelGone_)
+        changed_.notify_all();
+}
+
+void SimSerialDevice::MovePcBytesLocked(SimTime now)
+{
+    // Under RTS/CTS handshaking the PC's UART sends only while the device shows CTS.
+    const bool held = settings_.flow == SerialLineSettings::Flow::RtsCts && !model_->Modem().cts;
+    if (held) {
+        nextOutputAt_ = std::max(nextOutputAt_, now);
+        return;
+    }
+    if (!options_.paced) {
+        std::vector<uint8_t> bytes(output_.begin(), output_.end());
+        output_.clear();
+        model_->Hear(bytes.data(), bytes.size(), settings_, now);
+        return;
+    }
+    const SimTime byteTime = ByteTime(settings_.baudRate);
+    while (!output_.empty() && nextOutputAt_ <= now) {
+        const uint8_t byte = output_.front();
+        output_.pop_front();
+        model_->Hear(&byte, 1, settings_, nextOutputAt_);
+        nextOutputAt_ += byteTime;
+    }
+}
+
+void SimSerialDevice::MoveDeviceBytesLocked(SimTime now)
+{
+    std::vector<DeliveredByte> bytes;
+    model_->TakeOutput(bytes, settings_, now);
+    for (const DeliveredByte& byte : bytes) {
+        if (input_.size() >= options_.inputRoom) {
+            ++counts_.bufferOverrun;
+            continue;
+        }
+        if (byte.lineError)
+            ++counts_.framing;
+        input_.push_back(byte.value);
+    }
+}
+
+SimTime SimSerialDevice::NextEventLocked()
+{
+    SimTime next = model_->NextDue();
+    if (!output_.empty())
+        next = std::min(next, options_.paced ? nextOutputAt_ : SimTime(0));
+    return next;
+}
+
+}  // namespace kestrum
