@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrum {
+
+// What the command line asked for, collected once at start-up. Texts are stored as
+// given; the pages that own each setting decide whether a value means anything, and
+// apply it only when hasArguments is true and the text is not empty.
+struct CommandLineOptions {
+    bool hasArguments = false;
+    bool helpRequested = false;  // a help word as the first argument
+    std::string port;            // -p
+    std::string speed;           // -s
+    std::string handshaking;     // -hs
+    std::string flashFile;       // -f
+    std::string ramFile;         // -r
+    std::string device;          // -d
+    std::string captureMethod;   // -c
+    bool exitAfterLoad = false;  // -e
+    bool autoLoad = false;       // -a
+};
+
+// Parses the argument vector; its first entry (the program) is not examined. An
+// option's value is the next argument, which is then examined again in its own right,
+// so "-r -a" names the RAM file "-a" and also sets autoLoad. Matching is exact and
+// case-sensitive; unknown arguments and a value option standing last are ignored.
+CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments);
+CommandLineOptions ParseCommandLine(int argc, const char* const* argv);
+
+// The port name that "-p value" stands for: a device path ("/...") or a URL ("...://...")
+// as written, anything else with "COM" in front unless it already begins with "COM",
+// so "-p 2" means COM2 as on the program's first platform.
+std::string PortNameFromOption(const std::string& value);
+
+// The help text that the help dialog shows, with tabs and "\r\n" line ends.
+std::string CommandLineHelpText();
+
+}  // namespace kestrum

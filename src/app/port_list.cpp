@@ -1,0 +1,155 @@
+#include "app/port_list.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+
+#include <sys/stat.h>
+
+namespace kestrum {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool IsDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// Serial-core ports tell their UART type; 0 means no UART was found at that place.
+bool HasUart(const fs::path& entry)
+{
+    std::ifstream typeFile(entry / "type");
+    if (!typeFile) {
+        return true;  // not a serial-core port: the device link is enough
+    }
+    int type = 0;
+    typeFile >> type;
+    return static_cast<bool>(typeFile) && type != 0;
+}
+
+bool IsPresentPort(const fs::directory_entry& entry, const std::string& deviceDir)
+{
+    std::error_code error;
+    const bool hasDevice = fs::exists(entry.path() / "device", error);
+    return hasDevice && HasUart(entry.path()) &&
+           fs::exists(fs::path(deviceDir) / entry.path().filename(), error);
+}
+
+// The digit run at pos without its leading zeros; pos moves past the run.
+std::string_view TakeNumber(std::string_view text, size_t& pos)
+{
+    const size_t start = pos;
+    while (pos < text.size() && IsDigit(text[pos])) {
+        ++pos;
+    }
+    std::string_view digits = text.substr(start, pos - start);
+    while (digits.size() > 1 && digits.front() == '0') {
+        digits.remove_prefix(1);
+    }
+    return digits;
+}
+
+bool IsCharacterDevice(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+}  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b)
+{
+    size_t i = 0;
+    size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (!IsDigit(a[i]) || !IsDigit(b[j])) {
+            if (a[i] != b[j]) {
+                return a[i] < b[j];
+            }
+            ++i;
+            ++j;
+            continue;
+        }
+        const std::string_view numberA = TakeNumber(a, i);
+        const std::string_view numberB = TakeNumber(b, j);
+        if (numberA.size() != numberB.size()) {
+            return numberA.size() < numberB.size();
+        }
+        if (numberA != numberB) {
+            return numberA < numberB;
+        }
+    }
+    // One name is a prefix of the other in value; the plain text order breaks ties such
+    // as "ttyS01" and "ttyS1", so sorting sees a strict order.
+    const size_t restA = a.size() - i;
+    const size_t restB = b.size() - j;
+    return restA != restB ? restA < restB : a < b;
+}
+
+std::vector<std::string> BuildPortList(const std::string& ttyClassDir, const std::string& deviceDir)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(ttyClassDir, error), end; !error && it != end; it.increment(error)) {
+        if (IsPresentPort(*it, deviceDir)) {
+            names.push_back(it->path().filename().string());
+        }
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    std::vector<std::string> ports;
+    for (const auto& name : names) {
+        ports.push_back((fs::path(deviceDir) / name).string());
+    }
+    if (ports.empty()) {
+        ports.emplace_back(kFallbackPortName);
+    }
+    return ports;
+}
+
+bool IsNetworkPortName(const std::string& name)
+{
+    static const std::string kScheme = "rfc2217://";
+    if (!name.starts_with(kScheme)) {
+        return false;
+    }
+    const std::string address = name.substr(kScheme.size());
+    const size_t colon = address.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        return false;
+    }
+    const std::string host = address.substr(0, colon);
+    const std::string port = address.substr(colon + 1);
+    const bool hostOk = std::none_of(host.begin(), host.end(), [](char c) {
+        return std::isspace(static_cast<unsigned char>(c)) || c == '/';
+    });
+    if (!hostOk || port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit)) {
+        return false;
+    }
+    int number = 0;
+    std::from_chars(port.data(), port.data() + port.size(), number);
+    return number >= 1 && number <= 65535;
+}
+
+bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name)
+{
+    if (std::find(ports.begin(), ports.end(), name) != ports.end()) {
+        return true;
+    }
+    const bool acceptable = (name.starts_with("/") && IsCharacterDevice(name)) || IsNetworkPortName(name);
+    if (acceptable) {
+        ports.push_back(name);
+    }
+    return acceptable;
+}
+
+std::string DefaultPortName(const std::vector<std::string>& ports)
+{
+    return ports.empty() ? kFallbackPortName : ports.front();
+}
+
+}  // namespace kestrum

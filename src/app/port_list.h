@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrum {
+
+// The port offered when the machine shows none, as COM1 is on the program's first
+// platform; also the default port name then.
+inline constexpr const char* kFallbackPortName = "/dev/ttyS0";
+inline constexpr const char* kTtyClassDir = "/sys/class/tty";
+inline constexpr const char* kDeviceDir = "/dev";
+
+// The device paths of the serial ports present, in natural order (ttyS2 before ttyS10):
+// every tty of the class directory with a device behind it, except serial-core ports
+// whose UART type is unknown (the kernel lists ttyS0..ttyS31 whether a UART answers or
+// not), and only when its node exists in the device directory. Never empty: with no
+// port present the list is the single kFallbackPortName.
+std::vector<std::string> BuildPortList(const std::string& ttyClassDir = kTtyClassDir,
+                                       const std::string& deviceDir = kDeviceDir);
+
+// Makes a port named by the user choosable: an existing character-device path (a pty,
+// a /dev/serial/by-id link) or an "rfc2217://host:port" URL is appended, as written,
+// when the list does not hold it yet. True when the list holds the name afterwards.
+bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name);
+
+// "rfc2217://host:port" with a host and a port number from 1 to 65535.
+bool IsNetworkPortName(const std::string& name);
+
+// The name a fresh installation uses: the first port of the list.
+std::string DefaultPortName(const std::vector<std::string>& ports);
+
+// Orders names with embedded numbers by value: "ttyS2" < "ttyS10".
+bool NaturalLess(const std::string& a, const std::string& b);
+
+}  // namespace kestrum

@@ -1,0 +1,152 @@
+#include "app/port_list.h"
+
+#include "app/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+using namespace kestrum;
+
+namespace {
+
+// A fake /sys/class/tty and /dev, laid out as the kernel and udev do.
+class FakeTtyTree {
+public:
+    FakeTtyTree()
+    {
+        std::filesystem::create_directories(ClassDir());
+        std::filesystem::create_directories(DeviceDir());
+        std::filesystem::create_directories(dir_.Path() / "devices/platform");
+    }
+
+    // uartType < 0: no "type" attribute (not a serial-core port).
+    void AddTty(const std::string& name, bool hasDevice, int uartType, bool hasNode = true)
+    {
+        const auto entry = std::filesystem::path(ClassDir()) / name;
+        std::filesystem::create_directories(entry);
+        if (hasDevice) {
+            std::filesystem::create_directory_symlink(dir_.Path() / "devices/platform", entry / "device");
+        }
+        if (uartType >= 0) {
+            WriteFile((entry / "type").string(), std::to_string(uartType) + "\n");
+        }
+        if (hasNode) {
+            WriteFile(DeviceDir() + "/" + name, "");
+        }
+    }
+
+    std::string ClassDir() const { return dir_ / "class/tty"; }
+    std::string DeviceDir() const { return dir_ / "dev"; }
+    std::string Node(const std::string& name) const { return DeviceDir() + "/" + name; }
+
+private:
+    TempDir dir_;
+};
+
+}  // namespace
+
+TEST(PortList, ListsPortsWithARealDeviceInNaturalOrder)
+{
+    FakeTtyTree tree;
+    tree.AddTty("tty0", false, -1);         // a virtual console
+    tree.AddTty("ptmx", false, -1);
+    tree.AddTty("ttyS10", true, 4);
+    tree.AddTty("ttyS0", true, 4);
+    tree.AddTty("ttyS1", true, 0);          // listed by the kernel, but no UART answers
+    tree.AddTty("ttyS2", true, 4);
+    tree.AddTty("ttyS3", true, 4, false);   // no device node
+    tree.AddTty("ttyUSB0", true, -1);
+    tree.AddTty("ttyACM1", true, -1);
+    tree.AddTty("ttyAMA0", true, 0);
+
+    const std::vector<std::string> expected = {tree.Node("ttyACM1"), tree.Node("ttyS0"), tree.Node("ttyS2"),
+                                               tree.Node("ttyS10"), tree.Node("ttyUSB0")};
+    EXPECT_EQ(BuildPortList(tree.ClassDir(), tree.DeviceDir()), expected);
+}
+
+TEST(PortList, NoPortGivesTheFallbackEntryWhichIsAlsoTheDefault)
+{
+    FakeTtyTree tree;
+    tree.AddTty("tty1", false, -1);
+    tree.AddTty("ttyS0", true, 0);
+    const std::vector<std::string> fallback = {kFallbackPortName};
+    EXPECT_EQ(BuildPortList(tree.ClassDir(), tree.DeviceDir()), fallback);
+    EXPECT_EQ(BuildPortList(tree.ClassDir() + "/missing", tree.DeviceDir()), fallback);
+    EXPECT_EQ(DefaultPortName(fallback), kFallbackPortName);
+    EXPECT_EQ(DefaultPortName({}), kFallbackPortName);
+
+    tree.AddTty("ttyUSB3", true, -1);
+    EXPECT_EQ(DefaultPortName(BuildPortList(tree.ClassDir(), tree.DeviceDir())), tree.Node("ttyUSB3"));
+}
+
+TEST(PortList, ThisMachinesListIsNeverEmpty)
+{
+    const auto ports = BuildPortList();
+    ASSERT_FALSE(ports.empty());
+    for (const auto& port : ports) {
+        EXPECT_TRUE(port.starts_with("/dev/")) << port;
+    }
+}
+
+TEST(PortList, NaturalOrderComparesNumbersByValue)
+{
+    EXPECT_TRUE(NaturalLess("ttyS2", "ttyS10"));
+    EXPECT_FALSE(NaturalLess("ttyS10", "ttyS2"));
+    EXPECT_TRUE(NaturalLess("ttyS9", "ttyUSB0"));
+    EXPECT_TRUE(NaturalLess("ttyACM0", "ttyS0"));
+    EXPECT_TRUE(NaturalLess("ttyS", "ttyS0"));
+    EXPECT_TRUE(NaturalLess("ttyUSB1", "ttyUSB1a"));
+    EXPECT_FALSE(NaturalLess("ttyS3", "ttyS3"));
+    // Leading zeros: equal in value, still a strict order so sorting stays sound.
+    EXPECT_NE(NaturalLess("ttyS01", "ttyS1"), NaturalLess("ttyS1", "ttyS01"));
+    EXPECT_TRUE(NaturalLess("ttyS01", "ttyS2"));
+}
+
+TEST(PortList, NamedCharacterDeviceIsAppendedOnce)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string pty = ::ptsname(master);
+
+    std::vector<std::string> ports = {"/dev/ttyS0"};
+    EXPECT_TRUE(AcceptNamedPort(ports, pty));
+    EXPECT_TRUE(AcceptNamedPort(ports, pty));
+    EXPECT_TRUE(AcceptNamedPort(ports, "/dev/ttyS0"));
+    const std::vector<std::string> expected = {"/dev/ttyS0", pty};
+    EXPECT_EQ(ports, expected);
+    ::close(master);
+}
+
+TEST(PortList, OtherNamesAreNotAccepted)
+{
+    TempDir dir;
+    WriteFile(dir / "plain", "");
+    std::vector<std::string> ports = {"/dev/ttyS0"};
+    for (const std::string& name : {dir / "plain", dir / "missing", dir.Path().string(), std::string("COMcom3"),
+                                    std::string("COM3"), std::string("dev/null"), std::string("")}) {
+        EXPECT_FALSE(AcceptNamedPort(ports, name)) << name;
+    }
+    EXPECT_EQ(ports.size(), 1u);
+}
+
+TEST(PortList, NetworkPortsNeedAHostAndAPortNumber)
+{
+    for (const char* good : {"rfc2217://localhost:4000", "rfc2217://192.0.2.7:1", "rfc2217://[::1]:65535"}) {
+        EXPECT_TRUE(IsNetworkPortName(good)) << good;
+    }
+    for (const char* bad : {"rfc2217://localhost", "rfc2217://:4000", "rfc2217://host:0", "rfc2217://host:65536",
+                            "rfc2217://host:40a", "rfc2217://ho st:4000", "RFC2217://host:4000",
+                            "telnet://host:4000", "rfc2217://host:999999999999"}) {
+        EXPECT_FALSE(IsNetworkPortName(bad)) << bad;
+    }
+    std::vector<std::string> ports = {"/dev/ttyS0"};
+    EXPECT_TRUE(AcceptNamedPort(ports, "rfc2217://localhost:4000"));
+    EXPECT_EQ(ports.back(), "rfc2217://localhost:4000");
+}
