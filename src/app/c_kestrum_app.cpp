@@ -1,0 +1,58 @@
+#include "app/c_kestrum_app.h"
+
+#include "app/port_list.h"
+
+namespace kestrum {
+
+AppEnvironment AppEnvironment::FromProcess()
+{
+    return {SettingsEnvironment::FromProcess(), kTtyClassDir, kDeviceDir};
+}
+
+CKestrumApp::CKestrumApp() : settings_(std::make_unique<CSettingsFile>()) {}
+
+bool CKestrumApp::Start(const std::vector<std::string>& arguments, std::string& error)
+{
+    return Start(arguments, AppEnvironment::FromProcess(), error);
+}
+
+bool CKestrumApp::Start(const std::vector<std::string>& arguments, const AppEnvironment& environment,
+                        std::string& error)
+{
+    const SettingsLocation location = PrepareSettingsFile(environment.settings);
+    if (!location.Found()) {
+        error = location.error;
+        return false;
+    }
+    settings_ = std::make_unique<CSettingsFile>(location.path);
+    ports_ = BuildPortList(environment.ttyClassDir, environment.deviceDir);
+    options_ = ParseCommandLine(arguments);
+    // Names the list cannot discover (ptys, by-id links, network ports) become choosable
+    // when the user names them; anything else is left for the Connection page to ignore.
+    const std::string storedPort = settings_->GetText(kPortSection, kPortNameKey, "");
+    if (!storedPort.empty()) {
+        AcceptNamedPort(ports_, storedPort);
+    }
+    if (!options_.port.empty()) {
+        AcceptNamedPort(ports_, options_.port);
+    }
+    error.clear();
+    return true;
+}
+
+std::string CKestrumApp::DefaultPortName() const
+{
+    return kestrum::DefaultPortName(ports_);
+}
+
+void CKestrumApp::ReadSaveFlag()
+{
+    saveSettings_.store(settings_->GetInt(kActivateSection, kSaveSettingsKey, 1) != 0);
+}
+
+bool CKestrumApp::ExitInstance()
+{
+    return settings_->WriteInt(kActivateSection, kSaveSettingsKey, saveSettings_.load() ? 1 : 0);
+}
+
+}  // namespace kestrum

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace kestrum {
+
+inline constexpr const char* kSettingsFileName = "kestrum.ini";
+
+// Where the settings file may live, as the process sees it. Tests build their own.
+struct SettingsEnvironment {
+    std::string explicitPath;  // $KESTRUM_INI: when set, the only place tried
+    std::string programDir;    // the directory of the running executable
+    std::string configHome;    // $XDG_CONFIG_HOME (ignored unless absolute)
+    std::string home;          // the user's home directory
+
+    static SettingsEnvironment FromProcess();
+};
+
+// The settings file found at start-up, or why there is none.
+struct SettingsLocation {
+    std::string path;   // empty when no place could be had
+    std::string error;  // the reason, for the user, when path is empty
+
+    bool Found() const { return !path.empty(); }
+};
+
+// Finds the settings file and creates it empty where it is missing: $KESTRUM_INI when
+// set; otherwise kestrum.ini beside the executable when it can be opened for writing
+// there (an existing file, or one it may create); otherwise
+// $XDG_CONFIG_HOME/kestrum/kestrum.ini (default ~/.config/...), creating the directory,
+// so a copy installed in a read-only directory still keeps its settings.
+SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment);
+SettingsLocation PrepareSettingsFile();
+
+}  // namespace kestrum

@@ -1,0 +1,104 @@
+#include "app/settings_location.h"
+
+#include "app/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrum;
+
+namespace {
+
+class SettingsLocationTest : public ::testing::Test {
+protected:
+    SettingsLocationTest()
+    {
+        std::filesystem::create_directories(dir_ / "bin");
+        std::filesystem::create_directories(dir_ / "home");
+        WriteFile(dir_ / "plain", "");
+        environment_.programDir = dir_ / "bin";
+        environment_.home = dir_ / "home";
+    }
+
+    // A directory below a regular file: nothing can ever be created there, even by root.
+    std::string Unusable() const { return dir_ / "plain/sub"; }
+
+    TempDir dir_;
+    SettingsEnvironment environment_;
+};
+
+}  // namespace
+
+TEST_F(SettingsLocationTest, BesideTheProgramWhenItCanBeCreatedThere)
+{
+    const SettingsLocation location = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(location.Found()) << location.error;
+    EXPECT_EQ(location.path, dir_ / "bin/kestrum.ini");
+    EXPECT_EQ(ReadFile(location.path), "");
+}
+
+TEST_F(SettingsLocationTest, AnExistingFileIsKeptAsItIs)
+{
+    WriteFile(dir_ / "bin/kestrum.ini", "[Activate]\nSaveSett=0\n");
+    const SettingsLocation location = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(location.Found());
+    EXPECT_EQ(ReadFile(location.path), "[Activate]\nSaveSett=0\n");
+}
+
+TEST_F(SettingsLocationTest, ExplicitPathWinsAndIsNeverSilentlyReplaced)
+{
+    environment_.explicitPath = dir_ / "mine.ini";
+    const SettingsLocation location = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(location.Found());
+    EXPECT_EQ(location.path, dir_ / "mine.ini");
+    EXPECT_TRUE(std::filesystem::exists(location.path));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "bin/kestrum.ini"));
+
+    environment_.explicitPath = Unusable() + "/mine.ini";
+    const SettingsLocation failed = PrepareSettingsFile(environment_);
+    EXPECT_FALSE(failed.Found());
+    EXPECT_NE(failed.error.find("KESTRUM_INI"), std::string::npos) << failed.error;
+    EXPECT_NE(failed.error.find(environment_.explicitPath), std::string::npos) << failed.error;
+}
+
+TEST_F(SettingsLocationTest, ReadOnlyInstallFallsBackToTheUsersConfigDirectory)
+{
+    environment_.programDir = Unusable();
+    const SettingsLocation fromHome = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(fromHome.Found()) << fromHome.error;
+    EXPECT_EQ(fromHome.path, dir_ / "home/.config/kestrum/kestrum.ini");
+    EXPECT_TRUE(std::filesystem::is_regular_file(fromHome.path));
+
+    environment_.configHome = dir_ / "xdg";
+    const SettingsLocation fromXdg = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(fromXdg.Found());
+    EXPECT_EQ(fromXdg.path, dir_ / "xdg/kestrum/kestrum.ini");
+
+    // A relative XDG_CONFIG_HOME is not a valid setting and is ignored.
+    environment_.configHome = "relative/xdg";
+    EXPECT_EQ(PrepareSettingsFile(environment_).path, fromHome.path);
+}
+
+TEST_F(SettingsLocationTest, NoPlaceAtAllGivesEveryReason)
+{
+    environment_.programDir = Unusable();
+    environment_.configHome = Unusable();
+    const SettingsLocation location = PrepareSettingsFile(environment_);
+    EXPECT_FALSE(location.Found());
+    EXPECT_NE(location.error.find(Unusable() + "/kestrum.ini"), std::string::npos) << location.error;
+    EXPECT_NE(location.error.find(Unusable() + "/kestrum"), std::string::npos) << location.error;
+
+    SettingsEnvironment nothing;
+    EXPECT_FALSE(PrepareSettingsFile(nothing).Found());
+    EXPECT_FALSE(PrepareSettingsFile(nothing).error.empty());
+}
+
+TEST_F(SettingsLocationTest, SomethingThatIsNoRegularFileIsRefused)
+{
+    std::filesystem::create_directories(dir_ / "bin/kestrum.ini");
+    const SettingsLocation location = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(location.Found());
+    EXPECT_EQ(location.path, dir_ / "home/.config/kestrum/kestrum.ini");
+
+    environment_.explicitPath = "/dev/null";
+    EXPECT_FALSE(PrepareSettingsFile(environment_).Found());
+}
