@@ -1,0 +1,47 @@
+#include "vdk/display_unit_run.h"
+
+#include "vdk/display_unit_texts.h"
+
+namespace kestrum {
+
+namespace {
+
+void Report(const DisplayUnitRunRequest& request, DisplayUnitRunOutcome& outcome, const std::string& text)
+{
+    outcome.message = text;
+    if (request.callbacks.status)
+        request.callbacks.status(text);
+}
+
+}  // namespace
+
+DisplayUnitRunOutcome RunDisplayUnitLoad(const DisplayUnitRunRequest& request)
+{
+    DisplayUnitRunOutcome outcome;
+    if (request.callbacks.progress)
+        request.callbacks.progress(0);
+
+    CProgrammingLink link(request.deviceFactory, request.waits);
+    if (!link.Open(request.portName, CProgrammingLink::kBaudRate)) {
+        Report(request, outcome, kVdkTextPortError);
+        outcome.lineOperations = link.LineOperations();
+        return outcome;
+    }
+
+    CDisplayUnitProgrammer programmer(link, request.image, request.cancel, request.callbacks);
+    outcome.success = programmer.Program(outcome.resultText);
+    if (outcome.success) {
+        Report(request, outcome, outcome.resultText.empty() ? kVdkTextCompleted : outcome.resultText);
+        if (request.callbacks.lamp)
+            request.callbacks.lamp(FlashLamp::TransferDone);
+    } else {
+        if (outcome.resultText.empty())
+            outcome.resultText = kVdkTextCantLoad;
+        Report(request, outcome, outcome.resultText);
+    }
+    link.Close();
+    outcome.lineOperations = link.LineOperations();
+    return outcome;
+}
+
+}  // namespace kestrum
