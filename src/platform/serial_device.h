@@ -63,10 +63,15 @@ public:
     virtual long Write(const uint8_t* data, size_t count) = 0;
     virtual long Read(uint8_t* data, size_t room) = 0;
 
-    // Blocks until one of the requested conditions holds, Release is called, the device
-    // goes, or timeoutMs passes (negative: no limit). Returns the bits that hold.
+    // Blocks until one of the requested conditions holds, the device goes, or timeoutMs
+    // passes (negative: no limit). Returns the bits that hold. kGone is always watched.
+    // kLineError holds while the counters differ from what ErrorCounts last returned.
+    // Only a request that includes kReleased is ended by Release, so a second thread's
+    // short wait (a blocking write on the owner thread) cannot swallow the release meant
+    // for the receive thread.
     virtual int Wait(int request, int timeoutMs) = 0;
-    // Ends a pending Wait (or the next one) with kReleased; callable from any thread.
+    // Ends a pending Wait that watches kReleased (or the next such one) with kReleased;
+    // callable from any thread.
     virtual void Release() = 0;
 
     virtual long InputQueued() = 0;   // bytes received and not read; -1 on failure

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "link/c_port.h"
+#include "platform/c_stopwatch.h"
+#include "platform/serial_device.h"
+
+namespace kestrum {
+
+// Timing of a serial port. The write bound stands for the driver write time-outs the
+// port sets at open: a blocking or timed write gives up after
+// kWriteTotalMultiplierMs per byte plus kWriteTotalConstantMs.
+struct SerialPortTiming {
+    int writeTotalMultiplierMs = 200;
+    int writeTotalConstantMs = 100;
+    int rateSettleMs = 50;        // pause after a rate change
+    int queuePollMs = 5;          // WaitQueue's polling step
+    int waitSliceMs = 50;         // how often a blocking write looks at the abort flag
+    int stopPollMs = 200;         // WaitReceiveStopped's polling step
+};
+
+// The port over a serial device chosen by name (device path, or a registered backend
+// prefix). A failed open leaves GetHandle null and the reason in LastError.
+class CSerialPort : public CPort {
+public:
+    explicit CSerialPort(const std::string& name, const SerialPortTiming& timing = SerialPortTiming{});
+    ~CSerialPort() override;
+
+    uint32_t WriteTimed(const uint8_t* data, uint32_t count, int timeoutMs) override;
+    uint32_t Write(const uint8_t* data, uint32_t count) override;
+    uint32_t ReadAvailable(uint8_t* buffer, uint32_t max) override;
+    void PurgeInput() override;
+    void PurgeOutput() override;
+    bool WaitEvent(uint32_t& mask) override;
+    ISerialDevice* GetHandle() override { return device_.get(); }
+    void WaitReceiveStopped() override;
+    void IsOpen(bool& open) override { open = device_ != nullptr; }
+    bool SetBaudRate(uint32_t rate) override;
+    int SetHandshake(int mode) override;
+    int GetHandshake() override;
+    bool SetWordLength(int bits) override;
+    bool SetParity(int code) override;
+    bool SetStopBits(int count) override;
+    bool ToggleRts() override;
+    bool ToggleDtr() override;
+    bool ReadSettings() override;
+    int32_t ReservedValue() override { return 0; }
+    virtual void PurgeAll();
+
+    // timeoutMs 0: true at once; negative: one look at whether the queue is empty;
+    // positive: true as soon as the output queue is empty (output) or a byte has
+    // arrived (input), false when the time runs out or the device has gone.
+    bool WaitQueue(int timeoutMs, bool output);
+
+    bool RtsState() const { return rtsState_; }
+    bool DtrState() const { return dtrState_; }
+
+private:
+    bool OpenDevice(const std::string& name);
+    void ReportOpenFailure(const std::string& name, SerialOpenError error);
+    void ApplyInitialState();
+    void ClearDtrRaiseRts();
+    bool ChangeSettings(void (*change)(SerialLineSettings&, int), int value);
+    uint32_t ReadErrorFlags();
+    uint32_t SendWithin(const uint8_t* data, uint32_t count, int limitMs, const CStopwatch& clock);
+    bool WaitOutputDrained(int limitMs, const CStopwatch& clock);
+    int WriteLimitMs(uint32_t count) const;
+    bool ToggleLine(bool& state, bool (ISerialDevice::*setLine)(bool));
+
+    const SerialPortTiming timing_;
+    std::unique_ptr<ISerialDevice> device_;
+    bool rtsState_ = true;
+    bool dtrState_ = true;
+    std::mutex flagsMutex_;
+    SerialErrorCounts seenCounts_;
+};
+
+}  // namespace kestrum

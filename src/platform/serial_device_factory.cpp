@@ -1,0 +1,65 @@
+#include "platform/serial_device_factory.h"
+
+#include <map>
+#include <mutex>
+
+#include "platform/termios_serial_device.h"
+
+namespace kestrum {
+
+namespace {
+
+// A name with a scheme nobody registered: the open fails as "not found", so the user sees
+// the usual "Open NAME port failed" instead of a device path that cannot exist.
+class UnknownSchemeDevice : public TermiosSerialDevice {
+public:
+    bool Open(const std::string&) override { return false; }
+    SerialOpenError OpenError() const override { return SerialOpenError::NotFound; }
+    std::string OpenErrorText() const override { return "no transport for this kind of port name"; }
+};
+
+std::mutex registryMutex;
+
+std::map<std::string, SerialDeviceMaker>& Registry()
+{
+    static std::map<std::string, SerialDeviceMaker> makers;
+    return makers;
+}
+
+}  // namespace
+
+void RegisterSerialBackend(const std::string& prefix, SerialDeviceMaker maker)
+{
+    std::lock_guard lock(registryMutex);
+    Registry()[prefix] = std::move(maker);
+}
+
+void UnregisterSerialBackend(const std::string& prefix)
+{
+    std::lock_guard lock(registryMutex);
+    Registry().erase(prefix);
+}
+
+// "rfc2217://host:port" is served by the network serial-port client, which registers
+// its prefix here; until it does, such names fall under the unknown-scheme rule.
+std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
+{
+    SerialDeviceMaker maker;
+    {
+        std::lock_guard lock(registryMutex);
+        size_t matched = 0;
+        for (const auto& [prefix, candidate] : Registry())
+            if (name.starts_with(prefix) && prefix.size() >= matched) {
+                matched = prefix.size();
+                maker = candidate;
+            }
+    }
+    if (maker)
+        if (std::unique_ptr<ISerialDevice> device = maker())
+            return device;
+    if (name.find("://") != std::string::npos)
+        return std::make_unique<UnknownSchemeDevice>();
+    return std::make_unique<TermiosSerialDevice>();
+}
+
+}  // namespace kestrum

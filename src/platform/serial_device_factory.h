@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/serial_device.h"
+
+namespace kestrum {
+
+// Makes an unopened device for a backend; the name is passed to its Open later.
+using SerialDeviceMaker = std::function<std::unique_ptr<ISerialDevice>()>;
+
+// The device for a port name: a registered prefix ("sim:", "rfc2217://") picks its
+// backend, the longest matching prefix first; any other name is a device path and gets
+// the termios backend. Never null.
+std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name);
+
+// Adds (or replaces) the backend for names starting with prefix. Backends living in a
+// static library must be registered by an explicit call from the program or test that
+// uses them: a registering static object in an unreferenced object file is never linked.
+void RegisterSerialBackend(const std::string& prefix, SerialDeviceMaker maker);
+void UnregisterSerialBackend(const std::string& prefix);
+
+}  // namespace kestrum
