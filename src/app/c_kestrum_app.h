@@ -39,7 +39,7 @@ public:
     // lists the ports, parses the arguments (the first is the program), and adds to the
     // port list a device path or URL named by -p or stored as the port name. False, with
     // the reason in error, when no settings file can be had: the program must then say
-    // so and end with a failure status.
+    // so and end with a failure status. Called once, before other threads use the object.
     bool Start(const std::vector<std::string>& arguments, std::string& error);
     bool Start(const std::vector<std::string>& arguments, const AppEnvironment& environment,
                std::string& error);

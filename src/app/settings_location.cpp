@@ -99,9 +99,13 @@ SettingsEnvironment SettingsEnvironment::FromProcess()
 SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment)
 {
     if (!environment.explicitPath.empty()) {
-        const std::string reason = CreateIfMissing(environment.explicitPath);
+        // Made absolute now, so later changes of the working directory cannot move it.
+        std::error_code error;
+        const auto absolute = std::filesystem::absolute(environment.explicitPath, error);
+        const std::string path = error ? environment.explicitPath : absolute.string();
+        const std::string reason = CreateIfMissing(path);
         if (reason.empty()) {
-            return {environment.explicitPath, ""};
+            return {path, ""};
         }
         return {"", "Cannot use the settings file named by KESTRUM_INI: " + reason};
     }

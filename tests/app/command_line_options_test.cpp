@@ -70,14 +70,10 @@ TEST(CommandLine, AValueIsExaminedAgainInItsOwnRight)
 
     const CommandLineOptions later = Parse({"-s", "9600", "-s", "19200"});
     EXPECT_EQ(later.speed, "19200");
-}
 
-TEST(CommandLine, AnOptionStandingLastHasNoEffect)
-{
+    // An option standing last has no value, so no effect.
     EXPECT_TRUE(Parse({"-s"}).speed.empty());
-    const CommandLineOptions options = Parse({"-p", "3", "-p"});
-    EXPECT_EQ(options.port, "COM3");
-    EXPECT_TRUE(options.hasArguments);
+    EXPECT_EQ(Parse({"-p", "3", "-p"}).port, "COM3");
 }
 
 TEST(CommandLine, MatchingIsExactAndCaseSensitive)
@@ -109,14 +105,6 @@ TEST(CommandLine, PortValuesGetTheComPrefixUnlessPathsOrUrls)
     // The prefix rule does not apply to other options' values.
     EXPECT_EQ(Parse({"-p", "-a"}).port, "COM-a");
     EXPECT_TRUE(Parse({"-p", "-a"}).autoLoad);
-}
-
-TEST(CommandLine, ArgcArgvFormSkipsTheProgram)
-{
-    const char* argv[] = {"kestrum", "-d", "pbr", nullptr};
-    const CommandLineOptions options = ParseCommandLine(3, argv);
-    EXPECT_EQ(options.device, "pbr");
-    EXPECT_FALSE(ParseCommandLine(1, argv).hasArguments);
 }
 
 TEST(CommandLine, HelpTextIsTheFixedText)

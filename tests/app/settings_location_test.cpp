@@ -34,13 +34,9 @@ TEST_F(SettingsLocationTest, BesideTheProgramWhenItCanBeCreatedThere)
     ASSERT_TRUE(location.Found()) << location.error;
     EXPECT_EQ(location.path, dir_ / "bin/kestrum.ini");
     EXPECT_EQ(ReadFile(location.path), "");
-}
 
-TEST_F(SettingsLocationTest, AnExistingFileIsKeptAsItIs)
-{
-    WriteFile(dir_ / "bin/kestrum.ini", "[Activate]\nSaveSett=0\n");
-    const SettingsLocation location = PrepareSettingsFile(environment_);
-    ASSERT_TRUE(location.Found());
+    WriteFile(location.path, "[Activate]\nSaveSett=0\n");
+    ASSERT_TRUE(PrepareSettingsFile(environment_).Found());
     EXPECT_EQ(ReadFile(location.path), "[Activate]\nSaveSett=0\n");
 }
 
@@ -52,6 +48,12 @@ TEST_F(SettingsLocationTest, ExplicitPathWinsAndIsNeverSilentlyReplaced)
     EXPECT_EQ(location.path, dir_ / "mine.ini");
     EXPECT_TRUE(std::filesystem::exists(location.path));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "bin/kestrum.ini"));
+
+    environment_.explicitPath = "relative.ini";
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+    EXPECT_EQ(PrepareSettingsFile(environment_).path, dir_ / "relative.ini");
+    std::filesystem::current_path(previous);
 
     environment_.explicitPath = Unusable() + "/mine.ini";
     const SettingsLocation failed = PrepareSettingsFile(environment_);
