@@ -1,0 +1,225 @@
+#include "vdk/display_unit_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/message_pump.h"
+#include "platform/serial_device_factory.h"
+#include "platform/tick_count.h"
+#include "vdk/display_unit_texts.h"
+#include "vdk_test_cable.h"
+
+using namespace kestrum;
+using namespace kestrum::test;
+
+namespace {
+
+constexpr VdkWaits kNoWaits{0, 0, 0, 0, 0};
+constexpr int kPages = 256;
+
+// What the Program page would have shown.
+struct Screen {
+    std::vector<std::string> statuses;
+    std::vector<FlashLamp> lamps;
+    std::vector<uint32_t> progress;
+    int progressTextShown = 0;
+    int pumps = 0;
+};
+
+// Stands in for the window system: counts the drains and presses Cancel on one of them.
+class PumpHook {
+public:
+    PumpHook(Screen& screen, CEvent& cancel, int cancelOnPump)
+    {
+        MessagePump::InstallPumpHook([&screen, &cancel, cancelOnPump] {
+            if (++screen.pumps == cancelOnPump)
+                cancel.Set();
+        });
+    }
+    ~PumpHook() { MessagePump::InstallPumpHook({}); }
+};
+
+class DisplayUnitRun : public ::testing::Test {
+protected:
+    void SetUp() override { image_.assign(DisplayUnitImage().begin(), DisplayUnitImage().end()); }
+
+    DisplayUnitRunOutcome Run(int cancelOnPump = -1, CableFaults faults = {})
+    {
+        PumpHook hook(screen_, cancel_, cancelOnPump);
+        DisplayUnitRunRequest request;
+        port_ = RegisterUnit(model_);
+        request.portName = port_;
+        request.cancel = &cancel_;
+        request.callbacks.status = [this](const std::string& t) { screen_.statuses.push_back(t); };
+        request.callbacks.lamp = [this](FlashLamp l) { screen_.lamps.push_back(l); };
+        request.callbacks.progress = [this](uint32_t c) { screen_.progress.push_back(c); };
+        request.callbacks.showProgressText = [this] { ++screen_.progressTextShown; };
+        request.image = std::span<const uint8_t, kDisplayUnitImageSize>(image_.data(), kDisplayUnitImageSize);
+        request.deviceFactory = WatchedFactory(log_, faults);
+        request.waits = kNoWaits;
+        return RunDisplayUnitLoad(request);
+    }
+
+    void ExpectPortLeftAsFound()
+    {
+        ASSERT_EQ(log_->settingsAtClose.size(), 1u);
+        EXPECT_TRUE(SameSettings(log_->settingsAtClose[0], EarlierSettings()));
+    }
+
+    bool FlashHoldsImage()
+    {
+        const auto flash = model_->FlashMemory();
+        return std::equal(flash.begin(), flash.end(), image_.begin());
+    }
+
+    std::shared_ptr<Vdk1Model> model_ = std::make_shared<Vdk1Model>();
+    std::shared_ptr<CableLog> log_ = std::make_shared<CableLog>();
+    std::string port_;
+    std::vector<uint8_t> image_;
+    CEvent cancel_{CEvent::ResetMode::Auto};
+    Screen screen_;
+};
+
+// Asks the unit on the port for its versions with the frame "#V", as the device query
+// does, and returns what came back within a few seconds.
+std::string AskVersions(const std::string& port)
+{
+    auto device = CreateSerialDevice(port);
+    if (!device->Open(port) || !device->ApplySettings(SerialLineSettings{}))
+        return "port did not open at 115200";
+    std::string got;
+    const uint8_t query[] = {'#', 'V', 0x79};
+    const uint32_t start = GetTickCount();
+    bool asked = false;
+    while (GetTickCount() - start < 3000 && got.find("@2V") == std::string::npos) {
+        if (device->Wait(ISerialDevice::kReadable, 50) & ISerialDevice::kReadable) {
+            uint8_t buffer[64];
+            const long n = device->Read(buffer, sizeof buffer);
+            got.append(reinterpret_cast<char*>(buffer), n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        if (!asked && got.find("@0p") != std::string::npos)
+            asked = device->Write(query, sizeof query) == 3;
+    }
+    device->Wait(ISerialDevice::kTimeout, 50);
+    uint8_t rest[64];
+    const long n = device->Read(rest, sizeof rest);
+    got.append(reinterpret_cast<char*>(rest), n > 0 ? static_cast<size_t>(n) : 0);
+    device->Close();
+    const size_t reply = got.find("@2V");
+    return reply == std::string::npos ? got : got.substr(reply, 9);
+}
+
+}  // namespace
+
+TEST_F(DisplayUnitRun, ProgramsAndVerifiesTheCarriedImage)
+{
+    const DisplayUnitRunOutcome outcome = Run();
+
+    EXPECT_TRUE(outcome.success);
+    EXPECT_EQ(outcome.resultText, kVdkTextCompleted);
+    EXPECT_EQ(outcome.message, kVdkTextCompleted);
+    EXPECT_TRUE(FlashHoldsImage());
+    EXPECT_EQ(model_->ChipErases(), 1);
+    EXPECT_EQ(model_->PagesWritten(), kPages);
+    // Released and closed: the unit runs the new firmware and reports its version.
+    EXPECT_EQ(log_->dtrAtClose, false);
+    ExpectPortLeftAsFound();
+    const std::optional<std::string> carried = ReadVersionRecord(DisplayUnitImage());
+    ASSERT_TRUE(carried);
+    EXPECT_EQ(AskVersions(port_), "@2V2" + *carried);
+
+    EXPECT_EQ(screen_.statuses,
+              (std::vector<std::string>{kVdkTextErased, kVdkTextLoading, kVdkTextVerify, kVdkTextCompleted}));
+    EXPECT_EQ(screen_.lamps, (std::vector<FlashLamp>{FlashLamp::TransferRunning, FlashLamp::TransferDone}));
+    EXPECT_EQ(screen_.progressTextShown, 1);
+    ASSERT_EQ(screen_.progress.size(), 1u + 2 * kPages);
+    for (size_t i = 0; i < screen_.progress.size(); ++i)
+        ASSERT_EQ(screen_.progress[i], 256 * i);
+    EXPECT_EQ(screen_.progress.back(), kDisplayUnitProgressEnd);
+    EXPECT_GE(screen_.pumps, 2 * kPages);
+
+    // Each call changes a line, and DSR is read only for bits that come back: 8 for each
+    // of the 65536 bytes and for each of the two synchronisations.
+    EXPECT_EQ(log_->redundantLineCalls, 0u);
+    EXPECT_EQ(log_->modemReads, 8u * (kDisplayUnitImageSize + 2));
+    EXPECT_GT(outcome.lineOperations, log_->modemReads);
+}
+
+TEST_F(DisplayUnitRun, NoUnitIsOutOfSynchronisation)
+{
+    Vdk1Model::Options options;
+    options.present = false;
+    model_ = std::make_shared<Vdk1Model>(options);
+
+    const DisplayUnitRunOutcome outcome = Run();
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, kVdkTextOutOfSync);
+    EXPECT_EQ(screen_.statuses, std::vector<std::string>{kVdkTextOutOfSync});
+    EXPECT_TRUE(screen_.lamps.empty());
+    ExpectPortLeftAsFound();
+}
+
+TEST_F(DisplayUnitRun, CancelDuringProgrammingStopsBeforeTheNextPage)
+{
+    // The first drain of all comes before page 0; the eleventh before page 10.
+    const DisplayUnitRunOutcome outcome = Run(11);
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, kVdkTextAborted);
+    EXPECT_EQ(outcome.message, kVdkTextAborted);
+    EXPECT_EQ(model_->PagesWritten(), 10);
+    EXPECT_EQ(screen_.progress.back(), 10u * 256);
+    EXPECT_EQ(std::count(screen_.statuses.begin(), screen_.statuses.end(), kVdkTextVerify), 0);
+    EXPECT_EQ(log_->dtrAtClose, true);  // not released: only a successful run releases
+    ExpectPortLeftAsFound();
+}
+
+TEST_F(DisplayUnitRun, CancelDuringVerificationLeavesTheUnitProgrammed)
+{
+    const DisplayUnitRunOutcome outcome = Run(kPages + 4);
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, kVdkTextAborted);
+    EXPECT_TRUE(FlashHoldsImage());
+    EXPECT_EQ(screen_.progress.back(), kDisplayUnitImageSize + 3 * 256);
+    EXPECT_EQ(log_->modemReads, 8u * (3 * 256 + 2));
+    ExpectPortLeftAsFound();
+}
+
+TEST_F(DisplayUnitRun, FirstWrongByteStopsVerificationWithItsAddressAndValues)
+{
+    image_[0x1234] = 0x0C;
+    model_->SetStuckCells({0x1234, 0x2000});
+
+    const DisplayUnitRunOutcome outcome = Run();
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, "Wrong data at address 00001234/ ff instead of 0c\r\n");
+    EXPECT_EQ(outcome.message, outcome.resultText);
+    EXPECT_EQ(log_->modemReads, 8u * (0x1234 + 1 + 2));
+    ExpectPortLeftAsFound();
+}
+
+TEST_F(DisplayUnitRun, UnreadableModemStatusDuringVerificationIsAnSpiReadingError)
+{
+    const DisplayUnitRunOutcome outcome = Run(-1, CableFaults{8 * 2 + 8 * 100, false});
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, kVdkTextReadError);
+    EXPECT_EQ(model_->PagesWritten(), kPages);
+    ExpectPortLeftAsFound();
+}
+
+TEST_F(DisplayUnitRun, PortThatWillNotTakeTheSettingsIsAnOpeningError)
+{
+    const DisplayUnitRunOutcome outcome = Run(-1, CableFaults{-1, true});
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, "");
+    EXPECT_EQ(screen_.statuses, std::vector<std::string>{kVdkTextPortError});
+    EXPECT_EQ(model_->ChipErases(), 0);
+    ExpectPortLeftAsFound();
+}

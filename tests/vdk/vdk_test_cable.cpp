@@ -1,0 +1,111 @@
+#include "vdk_test_cable.h"
+
+#include "platform/serial_device_factory.h"
+#include "sim/sim_port_registry.h"
+
+namespace kestrum::test {
+
+namespace {
+
+class WatchedDevice : public ISerialDevice {
+public:
+    WatchedDevice(std::unique_ptr<ISerialDevice> inner, std::shared_ptr<CableLog> log, CableFaults faults)
+        : inner_(std::move(inner)), log_(std::move(log)), faults_(faults)
+    {
+    }
+    ~WatchedDevice() override { Close(); }
+
+    bool Open(const std::string& name) override { return inner_->Open(name) && inner_->ApplySettings(EarlierSettings()); }
+    SerialOpenError OpenError() const override { return inner_->OpenError(); }
+    std::string OpenErrorText() const override { return inner_->OpenErrorText(); }
+    bool IsOpen() const override { return inner_->IsOpen(); }
+    void Close() override
+    {
+        SerialLineSettings settings;
+        if (inner_->IsOpen() && inner_->GetSettings(settings)) {
+            log_->settingsAtClose.push_back(settings);
+            log_->dtrAtClose = dtr_;
+        }
+        inner_->Close();
+    }
+    bool GetSettings(SerialLineSettings& s) override { return inner_->GetSettings(s); }
+    bool ApplySettings(const SerialLineSettings& s) override
+    {
+        if (faults_.refuseSettings && s.baudRate == CProgrammingLink::kBaudRate)
+            return false;
+        return inner_->ApplySettings(s);
+    }
+    long Write(const uint8_t* d, size_t n) override { return inner_->Write(d, n); }
+    long Read(uint8_t* d, size_t n) override { return inner_->Read(d, n); }
+    int Wait(int request, int timeoutMs) override { return inner_->Wait(request, timeoutMs); }
+    void Release() override { inner_->Release(); }
+    long InputQueued() override { return inner_->InputQueued(); }
+    long OutputQueued() override { return inner_->OutputQueued(); }
+    bool Drain(int timeoutMs) override { return inner_->Drain(timeoutMs); }
+    void DiscardInput() override { inner_->DiscardInput(); }
+    void DiscardOutput() override { inner_->DiscardOutput(); }
+    bool SetDtr(bool on) override { return inner_->SetDtr(Note(dtr_, on)); }
+    bool SetRts(bool on) override { return inner_->SetRts(Note(rts_, on)); }
+    bool SetBreak(bool on) override { return inner_->SetBreak(Note(break_, on)); }
+    bool GetModemStatus(bool& dsr, bool& cts) override
+    {
+        ++log_->modemReads;
+        if (faults_.failModemReadsAfter >= 0 && log_->modemReads > uint64_t(faults_.failModemReadsAfter))
+            return false;
+        return inner_->GetModemStatus(dsr, cts);
+    }
+    bool ErrorCounts(SerialErrorCounts& c) override { return inner_->ErrorCounts(c); }
+
+private:
+    bool Note(std::optional<bool>& line, bool on)
+    {
+        if (line == on)
+            ++log_->redundantLineCalls;
+        line = on;
+        return on;
+    }
+
+    std::unique_ptr<ISerialDevice> inner_;
+    std::shared_ptr<CableLog> log_;
+    CableFaults faults_;
+    std::optional<bool> dtr_;
+    std::optional<bool> rts_;
+    std::optional<bool> break_;
+};
+
+}  // namespace
+
+SerialLineSettings EarlierSettings()
+{
+    SerialLineSettings s;
+    s.baudRate = 19200;
+    s.dataBits = 7;
+    s.parity = SerialLineSettings::Parity::Even;
+    s.stopBits = 2;
+    s.flow = SerialLineSettings::Flow::RtsCts;
+    return s;
+}
+
+bool SameSettings(const SerialLineSettings& a, const SerialLineSettings& b)
+{
+    return a.baudRate == b.baudRate && a.dataBits == b.dataBits && a.parity == b.parity &&
+           a.stopBits == b.stopBits && a.flow == b.flow;
+}
+
+std::string RegisterUnit(std::shared_ptr<Vdk1Model> model)
+{
+    static int next = 0;
+    const std::string name = "sim:vdk1-" + std::to_string(++next);
+    RegisterSimBackend();
+    RegisterSimPort(name, std::move(model), SimSerialDevice::Options{false});
+    return name;
+}
+
+CProgrammingLink::DeviceFactory WatchedFactory(std::shared_ptr<CableLog> log, CableFaults faults)
+{
+    return [log, faults](const std::string& name) -> std::unique_ptr<ISerialDevice> {
+        return std::make_unique<WatchedDevice>(CreateSerialDevice(name), log, faults);
+    };
+}
+
+}  // namespace kestrum::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/serial_device.h"
+#include "sim/vdk1_model.h"
+#include "vdk/c_programming_link.h"
+
+namespace kestrum::test {
+
+// What the test sees of the port the programming link used.
+struct CableLog {
+    std::vector<SerialLineSettings> settingsAtClose;
+    uint64_t redundantLineCalls = 0;  // a line set to the state it already had
+    uint64_t modemReads = 0;
+    std::optional<bool> dtrAtClose;
+};
+
+struct CableFaults {
+    int64_t failModemReadsAfter = -1;  // the modem status cannot be read after this many reads
+    bool refuseSettings = false;       // the port refuses the programming link's settings
+};
+
+// A serial port as another program left it: not at the programming link's settings.
+SerialLineSettings EarlierSettings();
+bool SameSettings(const SerialLineSettings& a, const SerialLineSettings& b);
+
+// Puts the model under a fresh "sim:" port name and returns the name.
+std::string RegisterUnit(std::shared_ptr<Vdk1Model> model);
+
+// Opens ports through the platform's factory (so the real simulated device runs), left
+// at EarlierSettings, and watches the line operations on the way.
+CProgrammingLink::DeviceFactory WatchedFactory(std::shared_ptr<CableLog> log, CableFaults faults = {});
+
+}  // namespace kestrum::test
