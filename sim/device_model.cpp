@@ -78,7 +78,7 @@ void DeviceModel::HearByteLocked(uint8_t sent, const SerialLineSettings& pc, Sim
     if (Hits(faults_.garbleFromPcEvery, bytesFromPc_))
         byte.value ^= kFaultBitFlip;
     ++bytesHeard_;
-    if (faults_.disconnectAfter >= 0 && bytesHeard_ >= static_cast<uint64_t>(faults_.disconnectAfter)) {
+    if (faults_.disconnectAfter >= 0 && bytesFromPc_ > static_cast<uint64_t>(faults_.disconnectAfter)) {
         gone_ = true;
         output_.clear();
         modem_ = DeviceLines{};
@@ -180,6 +180,8 @@ void DeviceModel::SetFaults(const LineFaults& faults)
 {
     std::lock_guard lock(mutex_);
     faults_ = faults;
+    // "Every Nth byte" counts from the moment the faults are chosen.
+    bytesFromPc_ = bytesToPc_ = 0;
 }
 
 LineFaults DeviceModel::Faults()

@@ -44,8 +44,8 @@ struct DeliveredByte {
     bool lineError = false;  // the PC's UART flags a framing error for it
 };
 
-// Faults on the line, chosen per run; they apply to every model. "Every Nth" counts from 1:
-// with 5, bytes 5, 10, 15 ... are hit. 0 turns a fault off.
+// Faults on the line, chosen per run; they apply to every model. "Every Nth" counts from 1,
+// from the moment the faults are set: with 5, bytes 5, 10, 15 ... are hit. 0 turns a fault off.
 struct LineFaults {
     uint32_t dropToPcEvery = 0;      // a byte the device sends is lost
     uint32_t garbleToPcEvery = 0;    // a byte the device sends arrives with a bit flipped

@@ -1,0 +1,172 @@
+#include "sim/pty_server.h"
+
+// termios2 comes from the kernel headers; <termios.h> must not be included beside them.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kestrum {
+
+namespace {
+
+constexpr int kPollMs = 5;
+
+std::string SystemText(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+PtyServer::PtyServer(std::shared_ptr<DeviceModel> model) : model_(std::move(model)) {}
+
+PtyServer::~PtyServer()
+{
+    Stop();
+    CloseFds();
+}
+
+void PtyServer::CloseFds()
+{
+    if (slave_ >= 0)
+        ::close(slave_);
+    if (master_ >= 0)
+        ::close(master_);
+    slave_ = master_ = -1;
+}
+
+bool PtyServer::Open(std::string& error)
+{
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0) {
+        error = SystemText("posix_openpt");
+        return false;
+    }
+    char name[128] = {};
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
+        error = SystemText("pseudo-terminal set-up");
+        CloseFds();
+        return false;
+    }
+    portPath_ = name;
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    struct termios2 tio {};
+    if (slave_ < 0 || ::ioctl(slave_, TCGETS2, &tio) != 0) {
+        error = SystemText("opening the pseudo-terminal's port side");
+        CloseFds();
+        return false;
+    }
+    // Raw until a program sets its own mode, so nothing is echoed or translated meanwhile.
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    tio.c_oflag &= ~OPOST;
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~(CSIZE | PARENB);
+    tio.c_cflag |= CS8;
+    if (::ioctl(slave_, TCSETS2, &tio) != 0) {
+        error = SystemText("setting raw mode");
+        CloseFds();
+        return false;
+    }
+    return true;
+}
+
+bool PtyServer::ReadLine(SerialLineSettings& settings) const
+{
+    struct termios2 tio {};
+    if (::ioctl(master_, TCGETS2, &tio) != 0)
+        return false;
+    settings.baudRate = tio.c_ospeed;
+    switch (tio.c_cflag & CSIZE) {
+    case CS5: settings.dataBits = 5; break;
+    case CS6: settings.dataBits = 6; break;
+    case CS7: settings.dataBits = 7; break;
+    default: settings.dataBits = 8; break;
+    }
+    if (!(tio.c_cflag & PARENB))
+        settings.parity = SerialLineSettings::Parity::None;
+    else
+        settings.parity = (tio.c_cflag & PARODD) ? SerialLineSettings::Parity::Odd : SerialLineSettings::Parity::Even;
+    settings.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+    settings.flow = (tio.c_cflag & CRTSCTS) ? SerialLineSettings::Flow::RtsCts : SerialLineSettings::Flow::None;
+    return true;
+}
+
+int PtyServer::PollTimeoutMs() const
+{
+    if (!pending_.empty())
+        return 1;
+    const SimTime due = model_->NextDue();
+    if (due == kSimNever)
+        return kPollMs;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - SimNow()).count();
+    return static_cast<int>(std::clamp<int64_t>(wait, 0, kPollMs));
+}
+
+void PtyServer::Exchange(SimTime now)
+{
+    SerialLineSettings line;
+    if (!ReadLine(line))
+        return;
+    uint8_t buffer[4096];
+    const ssize_t got = ::read(master_, buffer, sizeof buffer);
+    if (got > 0)
+        model_->Hear(buffer, static_cast<size_t>(got), line, now);
+    model_->Advance(now);
+    std::vector<DeliveredByte> out;
+    model_->TakeOutput(out, line, now);
+    for (const DeliveredByte& byte : out)
+        pending_.push_back(byte.value);
+    FlushPending();
+}
+
+void PtyServer::FlushPending()
+{
+    if (pending_.empty())
+        return;
+    const ssize_t written = ::write(master_, pending_.data(), pending_.size());
+    if (written > 0)
+        pending_.erase(pending_.begin(), pending_.begin() + written);
+    else if (written < 0 && errno != EAGAIN && errno != EINTR)
+        pending_.clear();
+    // A terminal nobody reads fills up; the device does not wait for it, the bytes are lost.
+    if (pending_.size() > 65536)
+        pending_.clear();
+}
+
+void PtyServer::Serve(const std::atomic<bool>& stop)
+{
+    if (master_ < 0)
+        return;
+    model_->Attach(PcLines{true, true, false}, SimNow());
+    while (!stop.load() && !stop_.load()) {
+        pollfd fd{master_, POLLIN, 0};
+        ::poll(&fd, 1, PollTimeoutMs());
+        Exchange(SimNow());
+    }
+    model_->Detach(SimNow());
+}
+
+void PtyServer::Start()
+{
+    stop_ = false;
+    thread_ = std::thread([this] {
+        const std::atomic<bool> never{false};
+        Serve(never);
+    });
+}
+
+void PtyServer::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+}  // namespace kestrum
