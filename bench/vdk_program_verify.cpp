@@ -46,6 +46,11 @@ int main(int argc, char** argv)
 
     const int fixed = FixedWaitsMs(waits);
     std::printf("VDK-1 program and verify, in-process simulator%s\n", noWaits ? ", waits off" : "");
+#ifdef __OPTIMIZE__
+    std::printf("  build             optimised\n");
+#else
+    std::printf("  build             NOT optimised: configure with -DCMAKE_BUILD_TYPE=Release for real figures\n");
+#endif
     std::printf("  result            %s (%s)\n", outcome.success ? "ok" : "FAILED", outcome.message.c_str());
     std::printf("  unit reports      %s\n", model->ReportedFirmware().value_or("no firmware").c_str());
     std::printf("  wall time         %u ms\n", elapsed);

@@ -28,6 +28,8 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate)
     if (IsOpen() && !Close())
         return false;
     portName_ = portName;
+    // Our devices never block and keep their own queues, so there are no driver queue
+    // sizes or read time-outs to set; the link moves no data bytes anyway.
     std::unique_ptr<ISerialDevice> device = factory_(portName);
     if (!device || !device->Open(portName))
         return false;

@@ -9,7 +9,6 @@ using namespace kestrum::test;
 
 namespace {
 
-constexpr VdkWaits kNoWaits{0, 0, 0, 0, 0};
 constexpr uint64_t kClocksPerAttempt = 32;
 
 struct LinkOnUnit {

@@ -16,7 +16,6 @@ using namespace kestrum::test;
 
 namespace {
 
-constexpr VdkWaits kNoWaits{0, 0, 0, 0, 0};
 constexpr int kPages = 256;
 
 // What the Program page would have shown.

@@ -12,6 +12,9 @@
 
 namespace kestrum::test {
 
+// The simulated unit has no busy times, so tests skip the fixed waits.
+constexpr VdkWaits kNoWaits{0, 0, 0, 0, 0};
+
 // What the test sees of the port the programming link used.
 struct CableLog {
     std::vector<SerialLineSettings> settingsAtClose;
