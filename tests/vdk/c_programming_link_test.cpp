@@ -48,20 +48,6 @@ TEST(CProgrammingLink, SynchronisesOnTheLastAttemptButNoLater)
     EXPECT_EQ(unit.model->ClocksSinceReset(), 32 * kClocksPerAttempt + 31);
 }
 
-TEST(CProgrammingLink, NoUnitFailsAfterThirtyTwoAttemptsWhateverDsrShows)
-{
-    for (bool dsr : {false, true}) {
-        Vdk1Model::Options options;
-        options.present = false;
-        options.absentDsr = dsr;
-        LinkOnUnit unit(options);
-        ASSERT_TRUE(unit.link.Open(unit.port));
-        unit.link.ResetPulse();
-        EXPECT_FALSE(unit.link.Synchronise());
-        EXPECT_EQ(unit.log->modemReads, 32u * 8) << "dsr " << dsr;
-    }
-}
-
 TEST(CProgrammingLink, FailedModemReadEndsSynchronisationAtOnce)
 {
     LinkOnUnit unit({}, CableFaults{3, false});
@@ -69,20 +55,6 @@ TEST(CProgrammingLink, FailedModemReadEndsSynchronisationAtOnce)
     unit.link.ResetPulse();
     EXPECT_FALSE(unit.link.Synchronise());
     EXPECT_EQ(unit.log->modemReads, 4u);
-}
-
-TEST(CProgrammingLink, ReadsBytesAtOddAndEvenAddresses)
-{
-    LinkOnUnit unit;
-    const auto flash = unit.model->FlashMemory();
-    ASSERT_TRUE(unit.link.Open(unit.port));
-    unit.link.ResetPulse();
-    ASSERT_TRUE(unit.link.Synchronise());
-    for (uint32_t address : {0u, 1u, 0x1234u, 0x3FFFu, 0xFFF4u, 0xFFFFu}) {
-        uint8_t value = 0;
-        ASSERT_TRUE(unit.link.ReadByte(address, value));
-        EXPECT_EQ(value, flash[address]) << address;
-    }
 }
 
 TEST(CProgrammingLink, ClosePutsTheEarlierSettingsBackAndReopenClosesFirst)
