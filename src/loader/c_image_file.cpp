@@ -53,6 +53,16 @@ long CImageFile::Tell() const
     return file_ != nullptr ? std::ftell(file_) : -1;
 }
 
+bool CImageFile::AtEnd() const
+{
+    return file_ != nullptr && std::feof(file_) != 0;
+}
+
+bool CImageFile::ReadFailed() const
+{
+    return file_ == nullptr || std::ferror(file_) != 0;
+}
+
 long CImageFile::Size() const
 {
     if (file_ == nullptr)

@@ -26,6 +26,9 @@ public:
     long Tell() const;
     // The file's length in bytes, -1 when unknown; the position is kept.
     long Size() const;
+    // After a short Read: whether it met the end of the file, or a read error.
+    bool AtEnd() const;
+    bool ReadFailed() const;
 
     const std::string& Path() const { return path_; }
     const std::string& ErrorText() const { return error_; }

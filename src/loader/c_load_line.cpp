@@ -1,0 +1,63 @@
+#include "loader/c_load_line.h"
+
+#include "platform/tick_count.h"
+
+namespace kestrum {
+
+CLoadLine::CLoadLine(CSerialPort& port, LoadRequest& request, CStatusChannel& status)
+    : port_(port), request_(request), status_(status)
+{
+}
+
+CLoadLine::ReadResult CLoadLine::ReadByte(int ms, uint8_t& byte)
+{
+    const uint32_t start = GetTickCount();
+    for (;;) {
+        if (port_.ReadAvailable(&byte, 1) == 1)
+            return ReadResult::Byte;
+        if (Stopped())
+            return ReadResult::Stopped;
+        const uint32_t elapsed = GetTickCount() - start;
+        ISerialDevice* device = port_.GetHandle();
+        if (gone_ || device == nullptr || elapsed >= static_cast<uint32_t>(ms))
+            return ReadResult::None;
+        const int got =
+            device->Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, ms - static_cast<int>(elapsed));
+        if ((got & ISerialDevice::kGone) && port_.ReadAvailable(&byte, 1) == 0) {
+            NoteGone();
+            return ReadResult::None;
+        }
+        if (got & ISerialDevice::kGone)
+            return ReadResult::Byte;
+    }
+}
+
+bool CLoadLine::DrainToLast(uint8_t& byte)
+{
+    bool any = false;
+    uint8_t next = 0;
+    while (port_.ReadAvailable(&next, 1) == 1) {
+        byte = next;
+        any = true;
+    }
+    return any;
+}
+
+void CLoadLine::SetLineTwice(bool (ISerialDevice::*setLine)(bool), bool on)
+{
+    ISerialDevice* device = port_.GetHandle();
+    if (device == nullptr)
+        return;
+    (device->*setLine)(on);
+    (device->*setLine)(on);
+}
+
+void CLoadLine::NoteGone()
+{
+    if (gone_)
+        return;
+    gone_ = true;
+    status_.SetStatus("Lost connection with port " + port_.GetPortName());
+}
+
+}  // namespace kestrum

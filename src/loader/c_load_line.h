@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/c_serial_port.h"
+#include "link/c_status_channel.h"
+#include "loader/load_request.h"
+
+namespace kestrum {
+
+// The load's view of its port: one-byte reads that sleep until a byte, their deadline or
+// a stop request; direct control of DTR and RTS; and the knowledge that the device has
+// gone, so that no stage keeps waiting on a dead line.
+class CLoadLine {
+public:
+    enum class ReadResult { Byte, None, Stopped };
+
+    CLoadLine(CSerialPort& port, LoadRequest& request, CStatusChannel& status);
+
+    CSerialPort& Port() { return port_; }
+    LoadRequest& Request() { return request_; }
+    const LoadTiming& Timing() const { return request_.timing; }
+    CStatusChannel& Status() { return status_; }
+
+    // Reads one byte, waiting at most ms; at least one read is always tried.
+    ReadResult ReadByte(int ms, uint8_t& byte);
+    // Takes every byte already waiting and keeps the last; false when none was waiting.
+    bool DrainToLast(uint8_t& byte);
+
+    bool Stopped() const { return request_.StopRequested(); }
+    bool Gone() const { return gone_; }
+    // Sleeps ms unless a stop comes first; false when stopped.
+    bool Pause(int ms) { return request_.PauseUnlessStopped(ms); }
+
+    // Line changes straight on the device, each issued twice as the boot loaders expect.
+    void DropDtr() { SetLineTwice(&ISerialDevice::SetDtr, false); }
+    void RaiseDtr() { SetLineTwice(&ISerialDevice::SetDtr, true); }
+    void DropRts() { SetLineTwice(&ISerialDevice::SetRts, false); }
+
+    void SetStatus(const std::string& text) { status_.SetStatus(text); }
+
+private:
+    void SetLineTwice(bool (ISerialDevice::*setLine)(bool), bool on);
+    void NoteGone();
+
+    CSerialPort& port_;
+    LoadRequest& request_;
+    CStatusChannel& status_;
+    bool gone_ = false;
+};
+
+}  // namespace kestrum

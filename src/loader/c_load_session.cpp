@@ -1,0 +1,120 @@
+#include "loader/c_load_session.h"
+
+#include <sys/stat.h>
+
+#include "loader/c_load_run.h"
+
+namespace kestrum {
+
+namespace {
+
+long FileSize(const std::string& path)
+{
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<long>(info.st_size);
+}
+
+std::optional<std::string> PathOrNone(const std::string& path)
+{
+    return path.empty() ? std::nullopt : std::optional<std::string>(path);
+}
+
+}  // namespace
+
+CLoadSession::CLoadSession(CStatusChannel& pageStatus) : pageStatus_(pageStatus) {}
+
+CLoadSession::~CLoadSession()
+{
+    Stop();
+}
+
+int CLoadSession::ProgressSteps(const std::string& ramPath, const std::string& flashPath)
+{
+    int steps = 1;
+    if (const long flash = FileSize(flashPath); flash >= 0)
+        steps += static_cast<int>(flash / 512) + 1;
+    if (const long ram = FileSize(ramPath); ram >= 0)
+        steps += static_cast<int>(ram / 1024) + 1;
+    return steps;
+}
+
+// The port must open and take the rate before a worker starts; for a soft-break capture
+// the receiver must also answer, since only its command language can restart it.
+int CLoadSession::TestPort(int captureMethod, const LoadSetup& setup, CEvent& cancel)
+{
+    auto port = std::make_unique<CSerialPort>(setup.portName, setup.portTiming);
+    int result = kStarted;
+    if (port->GetHandle() == nullptr) {
+        pageStatus_.SetStatus(port->LastError());
+        result = kPortNotOpen;
+    } else if (!port->SetBaudRate(setup.baudRate)) {
+        pageStatus_.SetStatus(port->LastError());
+        result = kRateRefused;
+    } else {
+        port->SetHandshake(setup.flowControl);
+        if (captureMethod == kSoftBreakCapture) {
+            CReceiverLink receiver(setup.receiverSettings, setup.protocolTiming);
+            receiver.StatusChannel().LinkTo(pageStatus_.Number());
+            port->StatusChannel().LinkTo(pageStatus_.Number());
+            port->StartReceive();
+            const int connected = receiver.Connect(*port, setup.baudRate, setup.flowControl, &cancel, 1);
+            if (connected != kConnected)
+                result = connected == kConnectCancelled ? kConnectAborted : kConnectFailed;
+        }
+    }
+    ClosePort(std::move(port));
+    return result;
+}
+
+std::shared_ptr<LoadRequest> CLoadSession::FillRequest(int captureMethod, const LoadSetup& setup) const
+{
+    auto request = std::make_shared<LoadRequest>();
+    request->portName = setup.portName;
+    request->baudRate = setup.baudRate;
+    request->flowControl = setup.flowControl;
+    request->ramPath = PathOrNone(setup.ramPath);
+    request->flashPath = PathOrNone(setup.flashPath);
+    request->captureMethod = captureMethod;
+    request->statusLink = setup.statusLink;
+    if (setup.cancel)
+        request->cancel = setup.cancel;
+    request->softBreakVariant = setup.softBreakVariant;
+    request->checkRam = true;
+    request->checkFlash = setup.deviceKind == kReceiver;
+    request->deviceKind = setup.deviceKind;
+    request->captureArea = setup.captureArea;
+    request->progress = setup.progress;
+    request->timing = setup.timing;
+    return request;
+}
+
+int CLoadSession::StartLoad(int captureMethod, const LoadSetup& setup)
+{
+    Stop();
+    if (setup.setRange)
+        setup.setRange(ProgressSteps(setup.ramPath, setup.flashPath));
+    std::shared_ptr<LoadRequest> request = FillRequest(captureMethod, setup);
+    if (const int tested = TestPort(captureMethod, setup, *request->cancel); tested != kStarted)
+        return tested;
+    request->MarkRunning();
+    request_ = request;
+    worker_ = std::thread([request, timing = setup.portTiming] { RunLoadWorker(request, timing); });
+    return kStarted;
+}
+
+void CLoadSession::Stop()
+{
+    if (request_ && !request_->Done())
+        request_->RequestStop();
+    Join();
+}
+
+void CLoadSession::Join()
+{
+    if (worker_.joinable())
+        worker_.join();
+}
+
+}  // namespace kestrum

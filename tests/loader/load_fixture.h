@@ -1,0 +1,88 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "loader/c_load_run.h"
+#include "sim/image_layout.h"
+#include "sim/receiver_model.h"
+#include "sim/sim_port_registry.h"
+
+namespace kestrum::test {
+
+// A simulated receiver under a port name of its own, images in a temporary folder, and
+// waits short enough for a fast suite.
+class LoadFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kestrum-load-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        portName_ = "sim:load-" + std::to_string(++counter_);
+        portTiming_.stopPollMs = 20;
+        portTiming_.rateSettleMs = 5;
+    }
+
+    void TearDown() override
+    {
+        UnregisterSimPort(portName_);
+        std::system(("rm -rf " + dir_).c_str());
+    }
+
+    void StartReceiver(ReceiverConfig config = {}, bool paced = false)
+    {
+        model_ = std::make_shared<ReceiverModel>(config);
+        RegisterSimBackend();
+        SimSerialDevice::Options options;
+        options.paced = paced;
+        RegisterSimPort(portName_, model_, options);
+    }
+
+    std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes)
+    {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    std::string RamFile(RamImageSpec spec = {}) { return WriteFile("ram.ldr", BuildRamImage(spec)); }
+    std::string FlashFile(FlashImageSpec spec) { return WriteFile("main.ldp", BuildFlashImage(spec)); }
+
+    std::shared_ptr<LoadRequest> Request(int method, const std::string& ram, const std::string& flash)
+    {
+        auto request = std::make_shared<LoadRequest>();
+        request->portName = portName_;
+        request->captureMethod = method;
+        if (!ram.empty())
+            request->ramPath = ram;
+        if (!flash.empty())
+            request->flashPath = flash;
+        request->checkRam = true;
+        request->checkFlash = true;
+        request->statusLink = status_.Number();
+        request->timing.replyTimeoutMs = 3000;
+        request->timing.captureLimitMs = 6000;
+        request->progress = [this] { ++progressSteps_; };
+        return request;
+    }
+
+    int Run(LoadRequest& request) { return CLoadRun(request, portTiming_).Run(); }
+
+    static inline int counter_ = 0;
+    std::string dir_;
+    std::string portName_;
+    SerialPortTiming portTiming_;
+    std::shared_ptr<ReceiverModel> model_;
+    CStatusChannel status_;
+    int progressSteps_ = 0;
+};
+
+}  // namespace kestrum::test
