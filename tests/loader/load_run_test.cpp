@@ -232,8 +232,9 @@ TEST_F(LoadRun, BootLoaderRefusalsEndWithTheirCodes)
         auto request = Request(kPowerOnCapture, RamFile({true, 20, "", 10}), FlashFile({20, "7.0", 100, true}));
         EXPECT_EQ(Run(*request), c.result);
         EXPECT_TRUE(texts.Saw(c.text)) << c.text;
-        if (c.procedureVersion > 0)
+        if (c.procedureVersion > 0) {
             EXPECT_NE(model_->LastError().find("refused"), std::string::npos) << model_->LastError();
+        }
         UnregisterSimPort(portName_);
     }
 }
