@@ -1,6 +1,7 @@
 #include "link/c_byte_buffer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace kestrum {
@@ -44,11 +45,27 @@ size_t CByteBuffer::Append(const uint8_t* data, size_t count)
 
 void CByteBuffer::Consume(long n)
 {
+    {
+        std::lock_guard lock(mutex_);
+        if (n < 0 || static_cast<size_t>(n) >= capacity_)
+            DropFrontLocked(length_);
+        else
+            DropFrontLocked(static_cast<size_t>(n));
+    }
+    roomMade_.notify_all();
+}
+
+size_t CByteBuffer::Room() const
+{
     std::lock_guard lock(mutex_);
-    if (n < 0 || static_cast<size_t>(n) >= capacity_)
-        DropFrontLocked(length_);
-    else
-        DropFrontLocked(static_cast<size_t>(n));
+    return capacity_ - length_;
+}
+
+bool CByteBuffer::WaitForRoom(int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    return roomMade_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                              [this] { return length_ < capacity_; });
 }
 
 void CByteBuffer::Terminate()

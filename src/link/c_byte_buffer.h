@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -31,6 +32,9 @@ public:
 
     size_t Length() const;
     size_t Capacity() const { return capacity_; }
+    size_t Room() const;
+    // Waits at most timeoutMs for a Consume to make room; true when there is room.
+    bool WaitForRoom(int timeoutMs);
     std::string Contents() const;
     // Runs visit on the contents under the buffer's lock (no copy); visit must not call
     // back into the buffer.
@@ -49,6 +53,7 @@ protected:
 
 private:
     CEvent dataEvent_{CEvent::ResetMode::Auto};
+    std::condition_variable roomMade_;
 };
 
 }  // namespace kestrum

@@ -4,6 +4,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "link/c_port.h"
 #include "platform/tick_count.h"
 
@@ -13,6 +15,9 @@ namespace {
 
 // Above-normal priority where the process may raise it; silently normal otherwise.
 constexpr int kWorkerNice = -5;
+
+// How long a full receive buffer waits for its consumer before bytes are dropped.
+constexpr int kConsumerGraceMs = 20;
 
 void RaiseThreadPriority()
 {
@@ -71,15 +76,23 @@ void CReceiveWorker::Run()
     exited_ = true;
 }
 
+// Reads what has arrived into the receive buffer. When the buffer is full the worker
+// first gives a consumer a moment to take bytes out, so one late wake-up of a consumer
+// that keeps up does not cost data; a buffer nobody empties still drops what does not fit.
 void CReceiveWorker::ReadAll()
 {
+    CByteBuffer& buffer = port_.ReceiveBuffer();
     bool readAny = false;
     while (!stopFlag_) {
-        lastCount_ = port_.ReadAvailable(block_, kReadBlockSize);
+        size_t room = buffer.Room();
+        if (room == 0 && buffer.WaitForRoom(kConsumerGraceMs))
+            room = buffer.Room();
+        const uint32_t wanted = room == 0 ? kReadBlockSize : static_cast<uint32_t>(std::min<size_t>(room, kReadBlockSize));
+        lastCount_ = port_.ReadAvailable(block_, wanted);
         if (lastCount_ == 0)
             break;
         readAny = true;
-        port_.ReceiveBuffer().Append(block_, lastCount_);
+        buffer.Append(block_, lastCount_);
     }
     // A readable line that yields nothing must not turn the loop into a busy spin.
     if (!readAny)
