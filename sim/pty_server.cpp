@@ -146,9 +146,16 @@ void PtyServer::Serve(const std::atomic<bool>& stop)
         return;
     model_->Attach(PcLines{true, true, false}, SimNow());
     while (!stop.load() && !stop_.load()) {
+        if (master_ < 0) {
+            ::poll(nullptr, 0, kPollMs);
+            continue;
+        }
         pollfd fd{master_, POLLIN, 0};
         ::poll(&fd, 1, PollTimeoutMs());
         Exchange(SimNow());
+        // A device that has gone hangs the terminal up, as a pulled USB adapter would.
+        if (model_->Gone())
+            CloseFds();
     }
     model_->Detach(SimNow());
 }

@@ -1,0 +1,62 @@
+// kestrum-sim: one simulated device on a pseudo-terminal, for demos, manual tests and
+// benchmarks of the loader against something that behaves like the real devices.
+
+#include "sim/pty_server.h"
+#include "sim/sim_command_line.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void OnStopSignal(int)
+{
+    stopRequested = true;
+}
+
+void CatchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace kestrum;
+    SimCommandLine line;
+    std::string error;
+    if (!ParseSimCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {
+        std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(SimHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (!line.imageDirectory.empty()) {
+        std::string report;
+        const bool written = WriteDemoImages(line, report);
+        std::fputs(report.c_str(), written ? stdout : stderr);
+        return written ? 0 : 1;
+    }
+    CatchStopSignals();
+    PtyServer server(MakeSimDevice(line));
+    if (!server.Open(error)) {
+        std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", server.PortPath().c_str());
+    std::fflush(stdout);
+    server.Serve(stopRequested);
+    return 0;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "sim/device_model.h"
+#include "sim/image_layout.h"
+#include "sim/receiver_model.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrum {
+
+// What kestrum-sim was asked to do.
+struct SimCommandLine {
+    enum class Device { Receiver, PowerBoard, Vdk1 };
+
+    bool help = false;
+    Device device = Device::Receiver;
+    ReceiverConfig receiver;
+    // Boot-loader answers for the device chosen, whatever the order of the options.
+    std::optional<uint8_t> deviceId;
+    std::optional<uint8_t> procedureVersion;
+    std::optional<uint8_t> ramAck;
+    LineFaults faults;
+    bool paced = true;
+    char vdkHardware = '2';
+    std::string vdkFirmware = "01.00";
+
+    // --write-images DIR: demo images instead of serving a device.
+    std::string imageDirectory;
+    RamImageSpec ramImage{true, 20, "", 4000};
+    FlashImageSpec flashImage{20, "2.5 Dec,07,2026", 20000, true};
+    RamImageSpec powerImage{true, 22, "1.8 Dec,07,2026", 6000};
+};
+
+// Reads the arguments after the program name. On a bad argument returns false with a
+// message naming it.
+bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& line, std::string& error);
+
+// Every option with its argument and meaning, one a line.
+std::string SimHelpText();
+
+// The model the command line describes.
+std::shared_ptr<DeviceModel> MakeSimDevice(const SimCommandLine& line);
+
+// Writes ramimage.ldr, main.ldp and powbrd.ldr into the image directory. On failure returns
+// false with the reason; on success report lists the files written.
+bool WriteDemoImages(const SimCommandLine& line, std::string& report);
+
+}  // namespace kestrum
