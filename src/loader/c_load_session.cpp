@@ -82,7 +82,7 @@ std::shared_ptr<LoadRequest> CLoadSession::FillRequest(int captureMethod, const 
         request->cancel = setup.cancel;
     request->softBreakVariant = setup.softBreakVariant;
     request->checkRam = true;
-    request->checkFlash = setup.deviceKind == kReceiver;
+    request->checkFlash = setup.deviceKind == kLoadReceiver;
     request->deviceKind = setup.deviceKind;
     request->captureArea = setup.captureArea;
     request->progress = setup.progress;

@@ -20,7 +20,7 @@ struct LoadSetup {
     int flowControl = 0;
     std::string ramPath;    // empty: no RAM image
     std::string flashPath;  // empty: no Flash image
-    int deviceKind = kReceiver;
+    int deviceKind = kLoadReceiver;
     int softBreakVariant = 0;
     CaptureArea captureArea;
     int32_t statusLink = -1;

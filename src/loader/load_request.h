@@ -15,7 +15,8 @@
 namespace kestrum {
 
 enum CaptureMethod : int { kPowerOnCapture = 0, kSoftBreakCapture = 1, kHardwareReset = 2 };
-enum DeviceKind : int { kReceiver = 0, kPowerBoard = 1, kDisplayUnit = 2 };
+// The device kinds a load is for, numbered as the Device page lists them.
+enum LoadDeviceKind : int { kLoadReceiver = 0, kLoadPowerBoard = 1 };
 
 // Where the Capturing dialog goes, in screen coordinates.
 struct CaptureArea {
@@ -38,7 +39,7 @@ public:
     int32_t statusLink = -1;
     std::shared_ptr<CEvent> cancel = std::make_shared<CEvent>(CEvent::ResetMode::Auto);
     int softBreakVariant = 0;  // 1: "Sleep" instead of "Reset"
-    int deviceKind = kReceiver;
+    int deviceKind = kLoadReceiver;
     CaptureArea captureArea;
     std::function<void()> progress;  // one step of the progress display
     LoadTiming timing;

@@ -108,7 +108,7 @@ TEST_F(LoadRun, PowerBoardTakesItsSingleImageAsTheRamImage)
     StartReceiver(config);
     StageLog stages;
     auto request = Request(kPowerOnCapture, RamFile({true, 20, "1.9 Nov,30,2026", 2000}), "");
-    request->deviceKind = kPowerBoard;
+    request->deviceKind = kLoadPowerBoard;
     request->checkFlash = false;
     EXPECT_EQ(Run(*request), LOAD_OK);  // image for 20 fits the board's 22
     EXPECT_EQ(model_->PowerBoardFirmware(), "1.9 Nov,30,2026");
@@ -191,10 +191,10 @@ TEST_F(LoadRun, IdentifierRulesForEachKind)
         const char* text;
     };
     const Case cases[] = {
-        {kReceiver, 20, 22, 20, LOAD_OK, "Loading completed"},
-        {kReceiver, 20, 20, 22, LOAD_VERSION_ERROR, "Improper Flash file for this device"},
-        {kReceiver, 20, 21, 20, LOAD_VERSION_ERROR, "Improper RAM file for this device"},
-        {kPowerBoard, 20, 22, 22, LOAD_OK, "Loading completed"},
+        {kLoadReceiver, 20, 22, 20, LOAD_OK, "Loading completed"},
+        {kLoadReceiver, 20, 20, 22, LOAD_VERSION_ERROR, "Improper Flash file for this device"},
+        {kLoadReceiver, 20, 21, 20, LOAD_VERSION_ERROR, "Improper RAM file for this device"},
+        {kLoadPowerBoard, 20, 22, 22, LOAD_OK, "Loading completed"},
     };
     for (const Case& c : cases) {
         ReceiverConfig config = PowerOnAfter(200);
