@@ -127,7 +127,9 @@ TEST(DisplayUnitInfo, CancelWhileLookingForTheUnit)
     absent.present = false;
     ScopedSimPort sim("sim:vdk-cancel", std::make_shared<Vdk1Model>(absent));
     CDeviceInfoQuery query;  // the full 6 s search: Cancel must end it well before
-    CancelWhen user(query.CancelEvent(), [&] { return query.StatusChannel().Text() == "Looking for VDK1"; });
+    StatusRecorder user;
+    query.StatusChannel().LinkTo(user.Number());
+    user.CancelOn("Looking for VDK1", query.CancelEvent());
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(query.Run(DeviceKind::DisplayUnit, sim.Settings()), QueryOutcome::NotConnected);
     EXPECT_EQ(query.ConnectResult(), kConnectCancelled);

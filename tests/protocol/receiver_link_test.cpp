@@ -1,0 +1,260 @@
+#include "app/c_settings_file.h"
+#include "link/c_serial_port.h"
+#include "platform/closing_flag.h"
+#include "protocol/c_device_info_query.h"
+#include "protocol/c_receiver_link.h"
+#include "sim/receiver_model.h"
+#include "sim_ports.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+using namespace kestrum;
+using namespace kestrum::test;
+
+namespace {
+
+// The simulated receiver, also keeping every command line it understood (heard at its
+// own rate).
+class ListeningReceiver : public ReceiverModel {
+public:
+    using ReceiverModel::ReceiverModel;
+
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard lock(ModelMutex());
+        return lines_;
+    }
+
+protected:
+    void OnByte(const HeardByte& byte, SimTime now) override
+    {
+        if (!byte.garbled && (byte.value == '\n' || byte.value == '\r')) {
+            if (!line_.empty())
+                lines_.push_back(line_);
+            line_.clear();
+        } else {
+            line_.push_back(byte.garbled ? '?' : static_cast<char>(byte.value));
+        }
+        ReceiverModel::OnByte(byte, now);
+    }
+
+private:
+    std::string line_;
+    std::vector<std::string> lines_;
+};
+
+std::shared_ptr<ListeningReceiver> Receiver(uint32_t rate, uint32_t multiple = 1)
+{
+    ReceiverConfig config;
+    config.commands.rate = rate;
+    config.rateMultiple = multiple;
+    return std::make_shared<ListeningReceiver>(config);
+}
+
+// Shorter pauses and reply time-outs so a whole rate search takes seconds; the order of
+// the steps does not change.
+
+
+// A port opened as a query opens it, and a receiver link on it.
+struct Connection {
+    explicit Connection(const std::string& name, uint32_t speed = 115200, LinkSettings settings = {})
+        : port(std::make_unique<CSerialPort>(name)), link(std::move(settings), QuickTiming())
+    {
+        link.StatusChannel().LinkTo(user.Number());
+        port->StatusChannel().LinkTo(user.Number());
+        EXPECT_TRUE(port->SetBaudRate(speed));
+        port->SetHandshake(0);
+        port->StartReceive();
+    }
+    ~Connection() { ClosePort(std::move(port)); }
+
+    int Connect(int tries = 3) { return link.Connect(*port, 0, 0, &cancel, tries); }
+    std::vector<std::string> Tries() const { return user.TextsStartingWith("Try "); }
+
+    StatusRecorder user;
+    CEvent cancel{CEvent::ResetMode::Auto};
+    std::unique_ptr<CPort> port;
+    CReceiverLink link;
+};
+
+bool Heard(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+}  // namespace
+
+TEST(ReceiverConnect, ReceiverAtTheStartingRateIsFoundAtOnceWithoutRateChange)
+{
+    auto receiver = Receiver(115200);
+    ScopedSimPort sim("sim:rx-direct", receiver);
+    Connection c("sim:rx-direct");
+    EXPECT_EQ(c.Connect(), kConnected);
+    EXPECT_EQ(c.Tries(), std::vector<std::string>{"Try 115200"});
+    EXPECT_TRUE(c.user.TextsStartingWith("Change speed").empty());
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Receiver connected");
+    std::vector<std::string> tagged;
+    for (const std::string& line : receiver->Lines())
+        if (line.starts_with("%"))
+            tagged.push_back(line);
+    EXPECT_EQ(tagged, (std::vector<std::string>{"%DM%dm", "%RATE%print,/par/cur/term/rate", "%SPEED%", "%CONNECT%"}));
+}
+
+TEST(ReceiverConnect, SearchFindsA9600ReceiverAndMovesItToTheStartingRate)
+{
+    auto receiver = Receiver(9600);
+    ScopedSimPort sim("sim:rx-9600", receiver);
+    Connection c("sim:rx-9600");
+    EXPECT_EQ(c.Connect(), kConnected);
+    EXPECT_EQ(c.Tries(), (std::vector<std::string>{"Try 115200", "Try 460800", "Try 230400", "Try 153600",
+                                                   "Try 115200", "Try 57600", "Try 38400", "Try 28800",
+                                                   "Try 19200", "Try 14400", "Try 9600"}));
+    EXPECT_FALSE(c.user.TextsStartingWith("Found receiver at 9600").empty());
+    EXPECT_EQ(c.user.TextsStartingWith("Change speed on "), std::vector<std::string>{"Change speed on 115200"});
+    EXPECT_TRUE(Heard(receiver->Lines(), "%NEWSPEED%set,cur/term/rate,115200"));
+    EXPECT_EQ(receiver->CommandRate(), 115200u);
+    EXPECT_EQ(c.port->GetBaudRate(), 115200u);
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Receiver connected");
+}
+
+TEST(ReceiverConnect, RateMultipleMovesThePortToTheStartingRateDividedByQ)
+{
+    auto receiver = Receiver(460800, 4);  // heard at 115200
+    ScopedSimPort sim("sim:rx-q4", receiver);
+    Connection c("sim:rx-q4");
+    EXPECT_EQ(c.Connect(), kConnected);
+    EXPECT_EQ(c.user.TextsStartingWith("Change speed on "), std::vector<std::string>{"Change speed on 28800"});
+    EXPECT_TRUE(Heard(receiver->Lines(), "%NEWSPEED%set,cur/term/rate,115200"));
+    EXPECT_EQ(receiver->CommandRate(), 115200u);
+    EXPECT_EQ(c.port->GetBaudRate(), 28800u);
+}
+
+TEST(ReceiverConnect, OnePassWithoutReceiverMakesSixteenAttempts)
+{
+    auto receiver = Receiver(115200);
+    LineFaults silent;
+    silent.silent = true;
+    receiver->SetFaults(silent);
+    ScopedSimPort sim("sim:rx-silent", receiver, Unpaced());
+    Connection c("sim:rx-silent");
+    EXPECT_EQ(c.Connect(1), kConnectNoAnswer);
+    EXPECT_EQ(c.Tries().size(), 16u);
+    EXPECT_EQ(c.Tries().front(), "Try 115200");
+    EXPECT_EQ(c.Tries().back(), "Try 300");
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Can't connect with receiver");
+}
+
+TEST(ReceiverConnect, UnusableRateReplyGivesCantGetReceiverSpeed)
+{
+    for (const std::string reply : {"0", "fast", "921600", ""}) {
+        ReceiverConfig config;
+        config.commands.answers["print,/par/cur/term/rate"] = reply;
+        ScopedSimPort sim("sim:rx-rate", std::make_shared<ListeningReceiver>(config));
+        Connection c("sim:rx-rate");
+        EXPECT_EQ(c.Connect(), kConnectSpeedUnreadable) << reply;
+        EXPECT_EQ(c.link.StatusChannel().Text(), "Can't get receiver speed") << reply;
+    }
+}
+
+TEST(ReceiverConnect, RefusedSpeedChangeGivesResult7)
+{
+    ReceiverConfig config;
+    config.commands.rate = 460800;
+    config.commands.refused.insert("set,cur/term/rate,115200");
+    ScopedSimPort sim("sim:rx-refuse", std::make_shared<ListeningReceiver>(config));
+    Connection c("sim:rx-refuse");
+    EXPECT_EQ(c.Connect(), kConnectSpeedNotChanged);
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Can't change receiver speed");
+}
+
+TEST(ReceiverConnect, CancelDuringTheSearchGivesResult3)
+{
+    auto receiver = Receiver(300);  // far down the list
+    ScopedSimPort sim("sim:rx-cancel", receiver, Unpaced());
+    Connection c("sim:rx-cancel");
+    c.user.CancelOn("Try 153600", c.cancel);
+    EXPECT_EQ(c.Connect(), kConnectCancelled);
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Connecting aborted by User");
+    EXPECT_EQ(c.Tries().back(), "Try 153600");
+}
+
+TEST(ReceiverConnect, ClosingFlagStopsTheSearchAsCancel)
+{
+    ScopedSimPort sim("sim:rx-closing", Receiver(300));
+    Connection c("sim:rx-closing");
+    ClosingFlag::Set(true);
+    const int result = c.Connect();
+    ClosingFlag::Set(false);
+    EXPECT_EQ(result, kConnectCancelled);
+    EXPECT_TRUE(c.Tries().empty());
+}
+
+TEST(ReceiverConnect, WithoutCancelEventNothingHappens)
+{
+    ScopedSimPort sim("sim:rx-null", Receiver(115200));
+    Connection c("sim:rx-null");
+    EXPECT_EQ(c.link.Connect(*c.port, 0, 0, nullptr, 3), kConnectNoCancelEvent);
+    EXPECT_EQ(c.link.StatusChannel().Text(), "");
+}
+
+TEST(ReceiverConnect, HandshakingOnIsTurnedOffForTheSearchAndBackOnAfter)
+{
+    ReceiverConfig config;
+    config.commands.rtsCts = true;
+    auto receiver = std::make_shared<ListeningReceiver>(config);
+    ScopedSimPort sim("sim:rx-hs", receiver);
+    Connection c("sim:rx-hs");
+    c.port->SetHandshake(1);
+    EXPECT_EQ(c.Connect(), kConnected);
+    EXPECT_TRUE(Heard(receiver->Lines(), "set,cur/term/rtscts,on"));
+    EXPECT_EQ(c.port->GetHandshake(), 1);
+    EXPECT_TRUE(receiver->RtsCtsOn());
+}
+
+TEST(ReceiverLink, EchoOffStringComesFromSettingsAndGoesBackOnlyWhenSaving)
+{
+    const std::string path = (std::filesystem::temp_directory_path() / "kestrum-echo-off-test.ini").string();
+    std::remove(path.c_str());
+    CSettingsFile file(path);
+    ASSERT_TRUE(file.WriteText("PortSettings", "EchoOff", "#QUIET#"));
+    {
+        CReceiverLink link(LinkSettings{&file, [] { return false; }});
+        EXPECT_EQ(link.EchoOff(), "#QUIET#");
+    }
+    ASSERT_TRUE(file.WriteText("PortSettings", "Other", "1"));
+    std::remove(path.c_str());
+    {
+        CReceiverLink link(LinkSettings{&file, [] { return false; }});
+        EXPECT_EQ(link.EchoOff(), "#OFF#");
+    }
+    EXPECT_EQ(file.GetText("PortSettings", "EchoOff", "none"), "none");
+    {
+        CReceiverLink link(LinkSettings{&file, [] { return true; }});
+    }
+    EXPECT_EQ(file.GetText("PortSettings", "EchoOff", "none"), "#OFF#");
+    std::remove(path.c_str());
+}
+
+TEST(ReceiverLink, RateListStartsWithTheStartingRateThenHighestFirst)
+{
+    const std::vector<uint32_t> table = {300,   600,   1200,  2400,   4800,   9600,   14400, 19200,
+                                         28800, 38400, 57600, 115200, 153600, 230400, 460800};
+    const std::vector<uint32_t> list = CReceiverLink::BuildRateList(9600, table);
+    ASSERT_EQ(list.size(), 16u);
+    EXPECT_EQ(list[0], 9600u);
+    EXPECT_EQ(list[1], 460800u);
+    EXPECT_EQ(list[15], 300u);
+}
+
+TEST(ReceiverLink, ReadRateTakesTheLeadingDecimalNumber)
+{
+    EXPECT_EQ(CReceiverLink::ReadRate("115200"), 115200);
+    EXPECT_EQ(CReceiverLink::ReadRate(" 9600 baud"), 9600);
+    EXPECT_EQ(CReceiverLink::ReadRate("fast"), 0);
+    EXPECT_EQ(CReceiverLink::ReadRate("-5"), -5);
+    EXPECT_GT(CReceiverLink::ReadRate("99999999999999999999"), 460800);
+}
