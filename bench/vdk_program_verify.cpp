@@ -33,7 +33,10 @@ int main(int argc, char** argv)
     if (noWaits)
         waits = VdkWaits{0, 0, 0, 0, 0};
 
-    auto model = std::make_shared<Vdk1Model>();
+    // With the real waits the unit may as well insist on its erase and write times.
+    Vdk1Model::Options options;
+    options.enforceBusyTimes = !noWaits;
+    auto model = std::make_shared<Vdk1Model>(options);
     RegisterSimBackend();
     RegisterSimPort("sim:vdk1-bench", model, SimSerialDevice::Options{false});
 

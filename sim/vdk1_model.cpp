@@ -124,8 +124,20 @@ void Vdk1Model::OnLines(const PcLines& before, const PcLines& after, SimTime now
         StartFirmware(now);
     }
     if (after.rts && !before.rts)
-        spi_.ClockRising(!after.brk);
+        Clock(!after.brk, now);
     UpdateDsr();
+}
+
+void Vdk1Model::Clock(bool mosi, SimTime now)
+{
+    spi_.SetBusy(options_.enforceBusyTimes && now < busyUntil_);
+    const int erases = spi_.ChipErases();
+    const int pages = spi_.PagesWritten();
+    spi_.ClockRising(mosi);
+    if (spi_.ChipErases() != erases)
+        busyUntil_ = now + options_.eraseBusy;
+    else if (spi_.PagesWritten() != pages)
+        busyUntil_ = now + options_.pageWriteBusy;
 }
 
 void Vdk1Model::OnAttach(SimTime now)

@@ -32,6 +32,11 @@ public:
         SimTime bootTime = SimMs(100);       // from release (or the port opening) to the first announce
         SimTime announcePeriod = SimMs(1000);
         SimTime replyDelay = SimMs(2);
+        // When on, instructions that arrive while the Flash is still erasing or writing a
+        // page are lost, as on the real unit; off lets tests skip the programmer's waits.
+        bool enforceBusyTimes = false;
+        SimTime eraseBusy = SimMs(100);
+        SimTime pageWriteBusy = SimMs(50);
         // No unit on the cable: lines are ignored, DSR stays at absentDsr, nothing is sent.
         bool present = true;
         bool absentDsr = false;
@@ -73,12 +78,14 @@ private:
     void SendFrame(const std::string& body, SimTime now, SimTime delay = SimTime(0));
     void Answer(uint8_t checksum, SimTime now);
     void UpdateDsr();
+    void Clock(bool mosi, SimTime now);
 
     Options options_;
     Vdk1SpiTarget spi_;
     FrameState frameState_ = FrameState::Idle;
     uint8_t command_ = 0;
     SimTime nextAnnounce_ = kSimNever;
+    SimTime busyUntil_{0};
 };
 
 }  // namespace kestrum

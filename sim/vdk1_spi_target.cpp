@@ -74,7 +74,7 @@ void Vdk1SpiTarget::ByteReceived()
     shiftOut_ = kIdle;
     if (index == 1 && frame_[0] == kEnable && frame_[1] == kEnableSecond)
         shiftOut_ = kEnableSecond;
-    if (index == 2 && enabled_ && (frame_[0] == kReadLow || frame_[0] == kReadHigh))
+    if (index == 2 && enabled_ && !busy_ && (frame_[0] == kReadLow || frame_[0] == kReadHigh))
         shiftOut_ = ReadFlash((((frame_[1] << 8) | frame_[2]) << 1) | (frame_[0] == kReadHigh ? 1 : 0));
     if (index == 3)
         Execute();
@@ -82,6 +82,8 @@ void Vdk1SpiTarget::ByteReceived()
 
 void Vdk1SpiTarget::Execute()
 {
+    if (busy_)
+        return;
     const uint8_t op = frame_[0];
     if (op == kEnable && frame_[1] == kEnableSecond) {
         enabled_ = true;

@@ -34,6 +34,9 @@ public:
     void SlipOnReset(int bits, int resets = 1);
     // Cells at these addresses no longer program: they stay erased (read 0xFF).
     void SetStuckCells(std::set<uint32_t> addresses) { stuck_ = std::move(addresses); }
+    // While busy (erasing or writing a page) the unit keeps counting clocks but carries
+    // out no instruction.
+    void SetBusy(bool busy) { busy_ = busy; }
 
     const Flash& FlashMemory() const { return flash_; }
     void LoadFlash(const Flash& image) { flash_ = image; }
@@ -56,6 +59,7 @@ private:
     std::set<uint32_t> stuck_;
     bool reset_ = false;
     bool enabled_ = false;
+    bool busy_ = false;
     uint32_t bitCount_ = 0;  // clocks counted since reset, modulo 32
     uint8_t shiftIn_ = 0;
     uint8_t shiftOut_ = 0xFF;

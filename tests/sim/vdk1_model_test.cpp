@@ -53,6 +53,7 @@ public:
                        static_cast<uint8_t>(address >> 1), 0)[3];
     }
 
+    void Wait(SimTime span) { now_ += span; }
     void Send(const std::string& bytes) { model_.Hear(bytes, Line(), now_); }
     std::string ReceiveFor(SimTime span)
     {
@@ -198,6 +199,27 @@ TEST(Vdk1Model, ErasesWritesPagesAndReadsBack)
     cable.Command(0x4C, 0x01, 0x80, 0);
     EXPECT_EQ(cable.Read(3 * 256), 0x02);
     EXPECT_EQ(model.PagesWritten(), 2);
+}
+
+TEST(Vdk1Model, InstructionsWhileErasingOrWritingAreLostWhenBusyTimesAreEnforced)
+{
+    Vdk1Model::Options options;
+    options.enforceBusyTimes = true;
+    Vdk1Model model(options);
+    Cable cable(model);
+    cable.EnterProgramming();
+    cable.Enable();
+    cable.Command(0xAC, 0x80, 0, 0);
+    cable.Command(0x40, 0, 0, 0x00);  // lost: still erasing
+    cable.Wait(SimMs(100));
+    cable.Command(0x40, 0, 0, 0x12);
+    cable.Command(0x4C, 0, 0, 0);
+    cable.Command(0x40, 0, 1, 0x34);  // lost: still writing page 0
+    EXPECT_EQ(cable.Read(0), 0xFF);   // so is a read
+    cable.Wait(SimMs(50));
+    EXPECT_EQ(cable.Read(0), 0x12);
+    EXPECT_EQ(cable.Read(2), 0xFF);
+    EXPECT_EQ(model.PagesWritten(), 1);
 }
 
 TEST(Vdk1Model, StuckCellStaysErased)
