@@ -123,15 +123,24 @@ Reception ConsumeAndCheck(CPort& port, const std::atomic<bool>& farEndDone)
     return result;
 }
 
+// A receiving port on the slave side of a fresh pseudo-terminal; null when none opens.
+std::unique_ptr<CSerialPort> OpenReceivingPort(Pty& pty)
+{
+    if (!pty.Open())
+        return nullptr;
+    auto port = std::make_unique<CSerialPort>(pty.slave);
+    if (!port->GetHandle())
+        return nullptr;
+    port->StartReceive();
+    return port;
+}
+
 bool IdleCpu()
 {
     Pty pty;
-    if (!pty.Open())
+    auto port = OpenReceivingPort(pty);
+    if (!port)
         return false;
-    auto port = std::make_unique<CSerialPort>(pty.slave);
-    if (!port->GetHandle())
-        return false;
-    port->StartReceive();
     const double cpuBefore = CpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
     const double cpu = CpuSeconds() - cpuBefore;
@@ -144,12 +153,9 @@ bool IdleCpu()
 bool Throughput(double megabytesPerSecond)
 {
     Pty pty;
-    if (!pty.Open())
+    auto port = OpenReceivingPort(pty);
+    if (!port)
         return false;
-    auto port = std::make_unique<CSerialPort>(pty.slave);
-    if (!port->GetHandle())
-        return false;
-    port->StartReceive();
     std::atomic<bool> farEndDone{false};
     std::thread farEnd([&] {
         FarEndSends(pty.master, kThroughputBytes, megabytesPerSecond);

@@ -9,13 +9,13 @@ namespace kestrum {
 
 namespace {
 
-// A name with a scheme nobody registered: the open fails as "not found", so the user sees
-// the usual "Open NAME port failed" instead of a device path that cannot exist.
+// A name that is neither a registered backend's nor a device path: the open fails as
+// "not found", so the user sees the usual "Open NAME port failed".
 class UnknownSchemeDevice : public TermiosSerialDevice {
 public:
     bool Open(const std::string&) override { return false; }
     SerialOpenError OpenError() const override { return SerialOpenError::NotFound; }
-    std::string OpenErrorText() const override { return "no transport for this kind of port name"; }
+    std::string OpenErrorText() const override { return "not a device path and no transport for this kind of port name"; }
 };
 
 std::mutex registryMutex;
@@ -57,7 +57,9 @@ std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
     if (maker)
         if (std::unique_ptr<ISerialDevice> device = maker())
             return device;
-    if (name.find("://") != std::string::npos)
+    // Only absolute device paths go to termios: a Windows-style "COM1" must not open
+    // whatever file of that name the working directory happens to hold.
+    if (!name.starts_with("/"))
         return std::make_unique<UnknownSchemeDevice>();
     return std::make_unique<TermiosSerialDevice>();
 }

@@ -12,8 +12,8 @@ namespace kestrum {
 using SerialDeviceMaker = std::function<std::unique_ptr<ISerialDevice>()>;
 
 // The device for a port name: a registered prefix ("sim:", "rfc2217://") picks its
-// backend, the longest matching prefix first; any other name is a device path and gets
-// the termios backend. Never null.
+// backend, the longest matching prefix first; an absolute path gets the termios backend;
+// anything else gets a device whose open fails as not found. Never null.
 std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name);
 
 // Adds (or replaces) the backend for names starting with prefix. Backends living in a
