@@ -1,0 +1,88 @@
+#include "cli/cli_arguments.h"
+
+#include <algorithm>
+#include <set>
+
+namespace kestrum {
+
+namespace {
+
+const std::set<std::string> kValueOptions = {"-p", "-s", "-hs", "-d", "-r", "-f", "-c"};
+
+// Anything the program's parser would silently skip is a mistake in a script: say so.
+std::string FindUnknownWord(const std::vector<std::string>& words)
+{
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (kValueOptions.count(words[i])) {
+            if (i + 1 == words.size())
+                return "option " + words[i] + " needs a value";
+            ++i;
+            continue;
+        }
+        if (words[i] != "--json")
+            return "unknown argument \"" + words[i] + "\"";
+    }
+    return {};
+}
+
+CliArguments::Command CommandOf(const std::string& word)
+{
+    if (word == "load")
+        return CliArguments::Command::Load;
+    if (word == "info")
+        return CliArguments::Command::Info;
+    if (word == "ports")
+        return CliArguments::Command::Ports;
+    if (word == "help" || word == "-h" || word == "--help")
+        return CliArguments::Command::Help;
+    return CliArguments::Command::None;
+}
+
+}  // namespace
+
+CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
+{
+    CliArguments parsed;
+    if (arguments.size() < 2) {
+        parsed.error = "no command given";
+        return parsed;
+    }
+    parsed.command = CommandOf(arguments[1]);
+    if (parsed.command == CliArguments::Command::None) {
+        parsed.error = "unknown command \"" + arguments[1] + "\"";
+        return parsed;
+    }
+    // The option words, with the program name in front as the program's parser expects.
+    std::vector<std::string> words(arguments.begin() + 2, arguments.end());
+    parsed.json = std::find(words.begin(), words.end(), "--json") != words.end();
+    parsed.error = FindUnknownWord(words);
+    words.insert(words.begin(), arguments[0]);
+    parsed.options = ParseCommandLine(words);
+    return parsed;
+}
+
+std::string CliUsageText()
+{
+    return "Usage: kestrum-cli COMMAND [options]\n"
+           "\n"
+           "Commands:\n"
+           "  load    load firmware into the device (-d rec, pbr or vdk1)\n"
+           "  info    read the device's information (add --json for JSON)\n"
+           "  ports   list the serial ports\n"
+           "  help    show this text\n"
+           "\n"
+           "Options (omitted ones come from kestrum.ini when present, which is never written):\n"
+           "  -p port     serial port: a device path (/dev/ttyUSB0) or rfc2217://host:port\n"
+           "  -s speed    port speed (600..460800); default: 115200\n"
+           "  -hs mode    handshaking mode (none, rts); default: none\n"
+           "  -d device   type of device (rec, pbr, vdk1); default: rec\n"
+           "  -r name     RAM image file; default: ramimage.ldr (receiver), powbrd.ldr (power board)\n"
+           "  -f name     Flash image file; default: main.ldp (receiver)\n"
+           "  -c method   capture method (pwr, soft, hard); default: pwr\n"
+           "\n"
+           "Exit status of load: 0 when loading completed, else the loader's result code (1..9);\n"
+           "64 for a mistake in the command line.\n"
+           "Ctrl-C cancels.\n";
+}
+
+}  // namespace kestrum

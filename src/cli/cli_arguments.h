@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/command_line_options.h"
+
+namespace kestrum {
+
+// kestrum-cli's words: a command, then the program's own option letters.
+struct CliArguments {
+    enum class Command { None, Load, Info, Ports, Help };
+
+    Command command = Command::None;
+    CommandLineOptions options;  // -p -s -hs -d -r -f -c, parsed as the program parses them
+    bool json = false;           // info --json
+    std::string error;           // what was wrong with the words, for the user
+};
+
+// arguments[0] is the program.
+CliArguments ParseCliArguments(const std::vector<std::string>& arguments);
+
+std::string CliUsageText();
+
+}  // namespace kestrum

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/c_settings_file.h"
+#include "cli/cli_config.h"
+
+namespace kestrum {
+
+// Exit statuses beside the loader's result codes 0..9.
+constexpr int kExitUsage = 64;
+
+// Each command prints its result on out and its progress on err; returns the exit status.
+int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, std::FILE* out, std::FILE* err);
+int RunInfoCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err);
+int RunPortsCommand(const std::vector<std::string>& ports, std::FILE* out);
+
+}  // namespace kestrum

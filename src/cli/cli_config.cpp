@@ -1,0 +1,160 @@
+#include "cli/cli_config.h"
+
+#include <array>
+#include <sys/stat.h>
+
+#include "app/port_list.h"
+
+namespace kestrum {
+
+namespace {
+
+constexpr std::array<uint32_t, 14> kOfferedRates = {600,   1200,  2400,  4800,   9600,   14400,  19200,
+                                                    28800, 38400, 57600, 115200, 153600, 230400, 460800};
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool ParseSpeed(const std::string& text, uint32_t& speed)
+{
+    for (uint32_t rate : kOfferedRates) {
+        if (text == std::to_string(rate)) {
+            speed = rate;
+            return true;
+        }
+    }
+    return false;
+}
+
+int DeviceFromOption(const std::string& value)
+{
+    if (value.rfind("rec", 0) == 0)
+        return 0;
+    if (value.rfind("pbr", 0) == 0)
+        return 1;
+    if (value.rfind("vdk1", 0) == 0)
+        return 2;
+    return -1;
+}
+
+int CaptureFromOption(const std::string& value)
+{
+    if (value == "pwr")
+        return 0;
+    if (value == "soft")
+        return 1;
+    if (value == "hard")
+        return 2;
+    return -1;
+}
+
+// A stored capture method outside the list means power-on capture.
+int StoredCapture(const CSettingsFile& stored, int deviceKind)
+{
+    static constexpr std::array<const char*, 3> kKeys = {"ResetRec", "ResetPWR", "ResetVDK"};
+    static constexpr std::array<int, 3> kDefaults = {0, 0, 1};
+    const auto kind = static_cast<size_t>(deviceKind);
+    const int method = stored.GetInt("ProgramSettings", kKeys[kind], kDefaults[kind]);
+    return method < 0 || method > 2 ? 0 : method;
+}
+
+// The most recent entry of a path history, or the program's default file name.
+std::string StoredPath(const CSettingsFile& stored, const char* section, const char* fallback)
+{
+    const std::string path = stored.GetText(section, "Path01", "");
+    return path.empty() ? fallback : path;
+}
+
+bool ResolvePort(const CommandLineOptions& options, const CSettingsFile& stored, std::vector<std::string>& ports,
+                 CliConfig& config, std::string& error)
+{
+    if (!options.port.empty()) {
+        const std::string name = PortNameFromOption(options.port);
+        if (!AcceptNamedPort(ports, name)) {
+            error = "port " + name + " is not available (see kestrum-cli ports)";
+            return false;
+        }
+        config.portName = name;
+        return true;
+    }
+    const std::string storedName = stored.GetText("PortSettings", "Name", "");
+    config.portName = AcceptNamedPort(ports, storedName) ? storedName : DefaultPortName(ports);
+    return true;
+}
+
+bool ResolveLine(const CommandLineOptions& options, const CSettingsFile& stored, CliConfig& config,
+                 std::string& error)
+{
+    const int storedSpeed = stored.GetInt("PortSettings", "Speed", 115200);
+    if (!ParseSpeed(std::to_string(storedSpeed), config.speed))
+        config.speed = 115200;
+    if (!options.speed.empty() && !ParseSpeed(options.speed, config.speed)) {
+        error = "speed " + options.speed + " is not one of 600, 1200, ... 460800";
+        return false;
+    }
+    const int storedHandshake = stored.GetInt("PortSettings", "Handshake", 0);
+    config.handshake = storedHandshake == 1 ? 1 : 0;
+    if (options.handshaking == "none" || options.handshaking == "rts")
+        config.handshake = options.handshaking == "rts" ? 1 : 0;
+    else if (!options.handshaking.empty()) {
+        error = "handshaking mode must be none or rts, not " + options.handshaking;
+        return false;
+    }
+    return true;
+}
+
+bool ResolveLoad(const CommandLineOptions& options, const CSettingsFile& stored, CliConfig& config,
+                 std::string& error)
+{
+    const int storedKind = stored.GetInt("DeviceSettings", "Device_Type", 0);
+    config.deviceKind = storedKind < 0 || storedKind > 2 ? 0 : storedKind;
+    if (!options.device.empty() && (config.deviceKind = DeviceFromOption(options.device)) < 0) {
+        error = "device must be rec, pbr or vdk1, not " + options.device;
+        return false;
+    }
+    config.captureMethod = StoredCapture(stored, config.deviceKind);
+    if (!options.captureMethod.empty() && (config.captureMethod = CaptureFromOption(options.captureMethod)) < 0) {
+        error = "capture method must be pwr, soft or hard, not " + options.captureMethod;
+        return false;
+    }
+    config.softBreakVariant = stored.GetText("Test", "SoftwareBreak", "Reset") == "Sleep" ? 1 : 0;
+    if (config.deviceKind == 0) {
+        config.ramPath = StoredPath(stored, "LoadPath_RAM", "ramimage.ldr");
+        config.flashPath = StoredPath(stored, "LoadPath_Flash", "main.ldp");
+    } else if (config.deviceKind == 1) {
+        config.ramPath = StoredPath(stored, "LoadPath_Power", "powbrd.ldr");
+    }
+    if (!options.ramFile.empty())
+        config.ramPath = options.ramFile;
+    if (!options.flashFile.empty() && config.deviceKind == 0)
+        config.flashPath = options.flashFile;
+    return true;
+}
+
+}  // namespace
+
+std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment)
+{
+    if (!environment.explicitPath.empty())
+        return IsRegularFile(environment.explicitPath) ? environment.explicitPath : "";
+    const std::string beside = environment.programDir + "/" + kSettingsFileName;
+    if (!environment.programDir.empty() && IsRegularFile(beside))
+        return beside;
+    std::string config = environment.configHome;
+    if (config.empty() || config[0] != '/')
+        config = environment.home.empty() ? "" : environment.home + "/.config";
+    const std::string perUser = config + "/kestrum/" + kSettingsFileName;
+    return !config.empty() && IsRegularFile(perUser) ? perUser : "";
+}
+
+bool ResolveCliConfig(const CommandLineOptions& options, const CSettingsFile& stored, std::vector<std::string> ports,
+                      CliConfig& config, std::string& error)
+{
+    return ResolvePort(options, stored, ports, config, error) && ResolveLine(options, stored, config, error) &&
+           ResolveLoad(options, stored, config, error);
+}
+
+}  // namespace kestrum

@@ -1,0 +1,39 @@
+// kestrum-cli: loads firmware and reads device information without a display.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/port_list.h"
+#include "cli/cli_arguments.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_config.h"
+
+using namespace kestrum;
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv, argv + argc);
+    const CliArguments parsed = ParseCliArguments(arguments);
+    if (parsed.command == CliArguments::Command::Help) {
+        std::fputs(CliUsageText().c_str(), stdout);
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "kestrum-cli: %s\n\n%s", parsed.error.c_str(), CliUsageText().c_str());
+        return kExitUsage;
+    }
+    std::vector<std::string> ports = BuildPortList();
+    if (parsed.command == CliArguments::Command::Ports)
+        return RunPortsCommand(ports, stdout);
+
+    CSettingsFile stored(FindSettingsFileReadOnly(SettingsEnvironment::FromProcess()));
+    CliConfig config;
+    std::string error;
+    if (!ResolveCliConfig(parsed.options, stored, ports, config, error)) {
+        std::fprintf(stderr, "kestrum-cli: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (parsed.command == CliArguments::Command::Info)
+        return RunInfoCommand(config, stored, parsed.json, stdout, stderr);
+    return RunLoadCommand(config, stored, stdout, stderr);
+}

@@ -1,0 +1,120 @@
+#include "cli/cli_arguments.h"
+#include "cli/cli_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
+using namespace kestrum;
+
+namespace {
+
+class CliConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kestrum-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+
+    bool Resolve(const std::vector<std::string>& words, const std::string& ini, CliConfig& config,
+                 std::string& error)
+    {
+        const std::string path = dir_ + "/kestrum.ini";
+        std::ofstream(path) << ini;
+        std::vector<std::string> arguments = {"kestrum-cli", "load"};
+        arguments.insert(arguments.end(), words.begin(), words.end());
+        const CliArguments parsed = ParseCliArguments(arguments);
+        EXPECT_EQ(parsed.error, "");
+        CSettingsFile stored(path);
+        return ResolveCliConfig(parsed.options, stored, ports_, config, error);
+    }
+
+    std::string dir_;
+    std::vector<std::string> ports_ = {"/dev/ttyS0", "/dev/ttyUSB0"};
+};
+
+}  // namespace
+
+TEST_F(CliConfigTest, StoredSettingsFillWhatTheCommandLineOmits)
+{
+    const std::string ini = "[PortSettings]\nName=/dev/ttyUSB0\nSpeed=9600\nHandshake=1\n"
+                            "[DeviceSettings]\nDevice_Type=1\n[ProgramSettings]\nResetPWR=1\n"
+                            "[LoadPath_Power]\nPath01=/images/pb.ldr\n[Test]\nSoftwareBreak=Sleep\n";
+    CliConfig config;
+    std::string error;
+    ASSERT_TRUE(Resolve({}, ini, config, error)) << error;
+    EXPECT_EQ(config.portName, "/dev/ttyUSB0");
+    EXPECT_EQ(config.speed, 9600u);
+    EXPECT_EQ(config.handshake, 1);
+    EXPECT_EQ(config.deviceKind, 1);
+    EXPECT_EQ(config.captureMethod, 1);
+    EXPECT_EQ(config.ramPath, "/images/pb.ldr");
+    EXPECT_EQ(config.flashPath, "") << "a power board has no Flash image";
+    EXPECT_EQ(config.softBreakVariant, 1);
+
+    ASSERT_TRUE(Resolve({"-d", "rec", "-s", "460800", "-hs", "none", "-c", "hard", "-r", "r.ldr"}, ini, config, error));
+    EXPECT_EQ(config.deviceKind, 0);
+    EXPECT_EQ(config.speed, 460800u);
+    EXPECT_EQ(config.handshake, 0);
+    EXPECT_EQ(config.captureMethod, 2);
+    EXPECT_EQ(config.ramPath, "r.ldr");
+    EXPECT_EQ(config.flashPath, "main.ldp");
+}
+
+TEST_F(CliConfigTest, NoSettingsFileGivesTheProgramDefaults)
+{
+    CliConfig config;
+    std::string error;
+    ASSERT_TRUE(Resolve({}, "", config, error));
+    EXPECT_EQ(config.portName, "/dev/ttyS0");
+    EXPECT_EQ(config.speed, 115200u);
+    EXPECT_EQ(config.deviceKind, 0);
+    EXPECT_EQ(config.captureMethod, 0);
+    EXPECT_EQ(config.ramPath, "ramimage.ldr");
+    EXPECT_EQ(config.flashPath, "main.ldp");
+    EXPECT_EQ(config.softBreakVariant, 0);
+}
+
+TEST_F(CliConfigTest, StoredNonsenseFallsBackQuietly)
+{
+    CliConfig config;
+    std::string error;
+    ASSERT_TRUE(Resolve({}, "[PortSettings]\nName=COM7\nSpeed=12345\n[DeviceSettings]\nDevice_Type=9\n"
+                            "[ProgramSettings]\nResetRec=7\n[Test]\nSoftwareBreak=sleep\n",
+                        config, error));
+    EXPECT_EQ(config.portName, "/dev/ttyS0");
+    EXPECT_EQ(config.speed, 115200u);
+    EXPECT_EQ(config.deviceKind, 0);
+    EXPECT_EQ(config.captureMethod, 0);
+    EXPECT_EQ(config.softBreakVariant, 0) << "only \"Sleep\" selects the sleep command";
+}
+
+TEST_F(CliConfigTest, MeaninglessCommandLineValuesAreRefused)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"-p", "3"}, {"-p", "/dev/none"}, {"-s", "12345"}, {"-hs", "RTS"}, {"-d", "gps"}, {"-c", "Soft"}};
+    for (const auto& words : cases) {
+        CliConfig config;
+        std::string error;
+        EXPECT_FALSE(Resolve(words, "", config, error)) << words[0] << " " << words[1];
+        EXPECT_NE(error.find(words[1] == "3" ? "COM3" : words[1]), std::string::npos) << error;
+    }
+}
+
+TEST(CliArguments, CommandsAndMistakes)
+{
+    EXPECT_EQ(ParseCliArguments({"kestrum-cli", "info", "--json", "-d", "vdk1"}).command, CliArguments::Command::Info);
+    EXPECT_TRUE(ParseCliArguments({"kestrum-cli", "info", "--json"}).json);
+    EXPECT_NE(ParseCliArguments({"kestrum-cli"}).error, "");
+    EXPECT_NE(ParseCliArguments({"kestrum-cli", "flash"}).error, "");
+    EXPECT_NE(ParseCliArguments({"kestrum-cli", "load", "-p"}).error, "") << "an option without its value";
+    EXPECT_NE(ParseCliArguments({"kestrum-cli", "load", "-P", "x"}).error, "") << "options are case-sensitive";
+    const CliArguments valueLikeOption = ParseCliArguments({"kestrum-cli", "load", "-r", "-a"});
+    EXPECT_EQ(valueLikeOption.error, "");
+    EXPECT_EQ(valueLikeOption.options.ramFile, "-a");
+}
