@@ -30,6 +30,12 @@ public:
     }
 
 protected:
+    // For derived hooks, which run with the model's lock held.
+    bool HeardLineLocked(const std::string& text) const
+    {
+        return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
+    }
+
     void OnByte(const HeardByte& byte, SimTime now) override
     {
         if (!byte.garbled && (byte.value == '\n' || byte.value == '\r')) {
@@ -45,6 +51,20 @@ protected:
 private:
     std::string line_;
     std::vector<std::string> lines_;
+};
+
+// A receiver whose handshake lines are not wired: once told to use RTS/CTS it hears
+// nothing more.
+class MiswiredReceiver : public ListeningReceiver {
+public:
+    using ListeningReceiver::ListeningReceiver;
+
+protected:
+    void OnByte(const HeardByte& byte, SimTime now) override
+    {
+        if (!HeardLineLocked("set,cur/term/rtscts,on"))
+            ListeningReceiver::OnByte(byte, now);
+    }
 };
 
 std::shared_ptr<ListeningReceiver> Receiver(uint32_t rate, uint32_t multiple = 1)
@@ -213,6 +233,27 @@ TEST(ReceiverConnect, HandshakingOnIsTurnedOffForTheSearchAndBackOnAfter)
     EXPECT_TRUE(Heard(receiver->Lines(), "set,cur/term/rtscts,on"));
     EXPECT_EQ(c.port->GetHandshake(), 1);
     EXPECT_TRUE(receiver->RtsCtsOn());
+}
+
+TEST(ReceiverConnect, LinkCheckFailingWithHandshakingGivesResult9AndTurnsItOff)
+{
+    ScopedSimPort sim("sim:rx-miswired", std::make_shared<MiswiredReceiver>(ReceiverConfig{}));
+    Connection c("sim:rx-miswired");
+    c.port->SetHandshake(1);
+    EXPECT_EQ(c.Connect(), kConnectHandshakeFailed);
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Can't connect with receiver using Hadshaking");
+    EXPECT_EQ(c.port->GetHandshake(), 0);
+}
+
+TEST(ReceiverConnect, PortRefusingTheComputedRateGivesResult5WithItsName)
+{
+    // Reports 460800 while heard at 300: the port would have to run at 300 / 1536 = 0.
+    auto receiver = Receiver(460800, 1536);
+    receiver->SetPaced(false);
+    ScopedSimPort sim("sim:rx-ratio", receiver, Unpaced());
+    Connection c("sim:rx-ratio", 300);
+    EXPECT_EQ(c.Connect(), kConnectRateRefused);
+    EXPECT_EQ(c.link.StatusChannel().Text(), "Port sim:rx-ratio does not support 0 rate");
 }
 
 TEST(ReceiverLink, EchoOffStringComesFromSettingsAndGoesBackOnlyWhenSaving)
