@@ -60,6 +60,8 @@ ProtocolTiming ShortVdkTiming()
 
 }  // namespace
 
+// The unit's reply is closed only by its next announcement, about a second later, so the
+// reply's prefix must be kept across the polls in between.
 TEST(DisplayUnitInfo, ReadsVersionsAt115200WhateverTheConnectionPageSays)
 {
     ScopedSimPort sim("sim:vdk-query", std::make_shared<Vdk1Model>());
