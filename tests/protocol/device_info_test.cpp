@@ -32,16 +32,6 @@ TEST(DeviceInfoText, VersionLinesEachEndTheLine)
     EXPECT_EQ(VersionInfoText(info), "Firmware:\t\t1.07\r\nHardware:\t\t2\r\n");
 }
 
-TEST(DeviceInfo, ClearVersionsKeepsReceiverOnlyValues)
-{
-    DeviceInfo info{"m", "i", "f", "h", "r", "t"};
-    info.ClearVersions();
-    EXPECT_EQ(info.model, "m");
-    EXPECT_EQ(info.ramSize, "r");
-    EXPECT_TRUE(info.firmware.empty());
-    EXPECT_TRUE(info.hardware.empty());
-}
-
 TEST(TrimLeadingBlanks, OnlyLeadingSpaces)
 {
     const std::pair<std::string, std::string> cases[] = {
@@ -51,11 +41,4 @@ TEST(TrimLeadingBlanks, OnlyLeadingSpaces)
         TrimLeadingBlanks(in);
         EXPECT_EQ(in, out);
     }
-}
-
-TEST(DeviceKindName, PageNames)
-{
-    EXPECT_EQ(DeviceKindName(DeviceKind::Receiver), "Receiver");
-    EXPECT_EQ(DeviceKindName(DeviceKind::PowerBoard), "Receiver's Power Board");
-    EXPECT_EQ(DeviceKindName(DeviceKind::DisplayUnit), "VDK-1");
 }

@@ -139,15 +139,6 @@ TEST(DisplayUnitInfo, CancelWhileLookingForTheUnit)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
-TEST(DisplayUnitLink, ConnectWithoutCancelEventIsRefused)
-{
-    ScopedSimPort sim("sim:vdk-null", std::make_shared<Vdk1Model>());
-    CSerialPort port("sim:vdk-null");
-    CDisplayUnitLink link;
-    EXPECT_EQ(link.Connect(port, 115200, 0, nullptr, 3), kConnectNoCancelEvent);
-    EXPECT_EQ(link.StatusChannel().Text(), "");
-}
-
 TEST(DeviceInfoQuery, PortThatDoesNotOpenShowsItsErrorAndKeepsTheLabels)
 {
     RegisterSimBackend();

@@ -78,7 +78,6 @@ std::shared_ptr<ListeningReceiver> Receiver(uint32_t rate, uint32_t multiple = 1
 // Shorter pauses and reply time-outs so a whole rate search takes seconds; the order of
 // the steps does not change.
 
-
 // A port opened as a query opens it, and a receiver link on it.
 struct Connection {
     explicit Connection(const std::string& name, uint32_t speed = 115200, LinkSettings settings = {})
@@ -213,14 +212,6 @@ TEST(ReceiverConnect, ClosingFlagStopsTheSearchAsCancel)
     EXPECT_TRUE(c.Tries().empty());
 }
 
-TEST(ReceiverConnect, WithoutCancelEventNothingHappens)
-{
-    ScopedSimPort sim("sim:rx-null", Receiver(115200));
-    Connection c("sim:rx-null");
-    EXPECT_EQ(c.link.Connect(*c.port, 0, 0, nullptr, 3), kConnectNoCancelEvent);
-    EXPECT_EQ(c.link.StatusChannel().Text(), "");
-}
-
 TEST(ReceiverConnect, HandshakingOnIsTurnedOffForTheSearchAndBackOnAfter)
 {
     ReceiverConfig config;
@@ -278,17 +269,6 @@ TEST(ReceiverLink, EchoOffStringComesFromSettingsAndGoesBackOnlyWhenSaving)
     }
     EXPECT_EQ(file.GetText("PortSettings", "EchoOff", "none"), "#OFF#");
     std::remove(path.c_str());
-}
-
-TEST(ReceiverLink, RateListStartsWithTheStartingRateThenHighestFirst)
-{
-    const std::vector<uint32_t> table = {300,   600,   1200,  2400,   4800,   9600,   14400, 19200,
-                                         28800, 38400, 57600, 115200, 153600, 230400, 460800};
-    const std::vector<uint32_t> list = CReceiverLink::BuildRateList(9600, table);
-    ASSERT_EQ(list.size(), 16u);
-    EXPECT_EQ(list[0], 9600u);
-    EXPECT_EQ(list[1], 460800u);
-    EXPECT_EQ(list[15], 300u);
 }
 
 TEST(ReceiverLink, ReadRateTakesTheLeadingDecimalNumber)

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 using namespace kestrum;
 
 namespace {
@@ -55,11 +53,6 @@ TEST(FindTaggedReply, Table)
     }
 }
 
-TEST(FindTaggedReply, ReportsWhereTheFrameStarts)
-{
-    EXPECT_EQ(FindTaggedReply("abcRE004%DM%", "DM").frameStart, 3u);
-}
-
 TEST(FindTaggedReply, LargestLengthNeedsAllItsBytes)
 {
     std::string frame = "REFFF%T%" + std::string(0xFFF - 3 - 1, 'x');
@@ -75,16 +68,4 @@ TEST(BuildTaggedCommand, FramesTagAndCommand)
 {
     EXPECT_EQ(BuildTaggedCommand("RATE", "print,/par/cur/term/rate"), "##\n%RATE%print,/par/cur/term/rate\n");
     EXPECT_EQ(BuildTaggedCommand("SPEED", ""), "##\n%SPEED%\n");
-}
-
-TEST(MakeRandomTag, FiveDecimalDigits)
-{
-    std::set<std::string> seen;
-    for (int i = 0; i < 50; ++i) {
-        const std::string tag = MakeRandomTag();
-        ASSERT_EQ(tag.size(), 5u);
-        EXPECT_EQ(tag.find_first_not_of("0123456789"), std::string::npos) << tag;
-        seen.insert(tag);
-    }
-    EXPECT_GT(seen.size(), 1u);
 }
