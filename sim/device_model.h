@@ -64,7 +64,8 @@ struct LineFaults {
 // The public operations are the transport side; each takes the model's lock, so any number of
 // transport threads may call them. A model derives from this class and overrides the protected
 // On... hooks, which run with the lock held; from them it uses the protected services (Send,
-// WakeAt, SetLineRate, ...). A model must not call the public operations from its hooks.
+// WakeAt, SetLineRate, ...). A hook may use the model's own accessors, but never the
+// transport side (Hear, ChangeLines, Advance, TakeOutput, ...).
 //
 // Rates: the device has its own line rate. Bytes the PC sends at another rate, or in a frame
 // other than 8N1, reach the hook garbled; bytes the device sends are heard garbled by a PC set
@@ -131,8 +132,9 @@ protected:
     bool Attached() const { return attached_; }
     bool IsPaced() const { return paced_; }
 
-    // Accessors of derived models lock this before reading state the hooks change.
-    std::mutex& ModelMutex() const { return mutex_; }
+    // Accessors of derived models lock this before reading state the hooks change. It is
+    // recursive, so such an accessor may also be used from a hook.
+    std::recursive_mutex& ModelMutex() const { return mutex_; }
 
 private:
     struct QueuedByte {
@@ -146,7 +148,7 @@ private:
     void HearByteLocked(uint8_t sent, const SerialLineSettings& pc, SimTime now);
     bool OutputHeldLocked() const;
 
-    mutable std::mutex mutex_;
+    mutable std::recursive_mutex mutex_;
     std::deque<QueuedByte> output_;
     std::multiset<SimTime> wakes_;
     SimTime lastOutputAt_{0};

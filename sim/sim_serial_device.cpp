@@ -29,8 +29,10 @@ uint64_t ErrorTotal(const SerialErrorCounts& c)
 }
 
 // The line thread looks again at least this often, so a model whose next event is far off
-// or unknown still sees time pass.
+// or unknown still sees time pass; and at most this often, since every byte carries its own
+// time, so batching a fast line's bytes changes nothing but the number of wake-ups.
 constexpr SimTime kLongestSleep = SimMs(20);
+constexpr SimTime kShortestSleep = SimMs(1);
 
 std::chrono::steady_clock::time_point ToSteady(SimTime t)
 {
@@ -90,6 +92,7 @@ bool SimSerialDevice::Open(const std::string& name)
     errorsReported_ = 0;
     released_ = disconnected_ = modelGone_ = stop_ = false;
     const SimTime now = SimNow();
+    model_->SetPaced(options_.paced);
     model_->DropOutput(now);
     model_->Attach(EffectiveLinesLocked(), now);
     modelGone_ = model_->Gone();
@@ -359,8 +362,9 @@ void SimSerialDevice::LineThread()
 {
     std::unique_lock lock(mutex_);
     while (!stop_) {
-        MoveBytesLocked(SimNow());
-        const SimTime next = std::min(NextEventLocked(), SimNow() + kLongestSleep);
+        const SimTime now = SimNow();
+        MoveBytesLocked(now);
+        const SimTime next = std::clamp(NextEventLocked(), now + kShortestSleep, now + kLongestSleep);
         lineWakeup_.wait_until(lock, ToSteady(next));
     }
 }

@@ -22,7 +22,7 @@ namespace kestrum {
 class SimSerialDevice : public ISerialDevice {
 public:
     struct Options {
-        bool paced = true;           // PC's bytes leave one character time apart
+        bool paced = true;           // both sides' bytes take one character time each
         size_t outputRoom = 4096;    // driver output queue
         size_t inputRoom = 65536;    // driver input queue; further bytes are lost as overruns
     };
