@@ -188,17 +188,27 @@ uint32_t CSerialPort::Write(const uint8_t* data, uint32_t count)
     ReadErrorFlags();
     const CStopwatch clock;
     const int limitMs = WriteLimitMs(count);
-    const uint32_t sent = count ? SendWithin(data, count, limitMs, clock) : 0;
-    const bool drained = WaitOutputDrained(limitMs, clock);
+    uint32_t sent = count ? SendWithin(data, count, limitMs, clock) : 0;
+    if (!WaitOutputDrained(limitMs, clock))
+        sent -= WithdrawUnsent(sent);
     if (sent != count) {
         uint32_t flags = ReadErrorFlags();
-        if (device_->OutputQueued() < 0)
-            flags |= CE_IOE;
-        else if (!drained || sent < count)
-            flags |= CE_TXFULL;
+        flags |= device_->OutputQueued() < 0 ? CE_IOE : CE_TXFULL;
         ReportError(DescribeLineErrors(flags));
     }
     return sent;
+}
+
+// A write whose time ran out (output held by flow control, a stalled line) ends as the
+// driver's write time-out ends it: what has not left is withdrawn, so it neither goes
+// out later nor holds up the next write. Returns the bytes withdrawn, at most sent.
+uint32_t CSerialPort::WithdrawUnsent(uint32_t sent)
+{
+    const long queued = device_->OutputQueued();
+    if (queued <= 0)
+        return 0;
+    device_->DiscardOutput();
+    return static_cast<uint32_t>(std::min<long>(queued, sent));
 }
 
 // A write that is not complete in time reports 0; the bytes already taken stay queued.

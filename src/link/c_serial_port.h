@@ -67,6 +67,7 @@ private:
     uint32_t ReadErrorFlags();
     uint32_t SendWithin(const uint8_t* data, uint32_t count, int limitMs, const CStopwatch& clock);
     bool WaitOutputDrained(int limitMs, const CStopwatch& clock);
+    uint32_t WithdrawUnsent(uint32_t sent);
     int WriteLimitMs(uint32_t count) const;
     bool ToggleLine(bool& state, bool (ISerialDevice::*setLine)(bool));
 

@@ -24,6 +24,8 @@ public:
     struct Lines {
         bool dtr = false, rts = false, brk = false, dsr = false, cts = false;
         int changes = 0;
+        bool holdOutput = false;  // as if flow control held the line
+        std::string held;
     };
     explicit UartLikeDevice(Lines& lines) : lines_(lines) {}
 
@@ -35,6 +37,15 @@ public:
     bool SetDtr(bool on) override { return Change(lines_.dtr, on); }
     bool SetRts(bool on) override { return Change(lines_.rts, on); }
     bool SetBreak(bool on) override { return Change(lines_.brk, on); }
+    long Write(const uint8_t* data, size_t count) override
+    {
+        if (!lines_.holdOutput)
+            return TermiosSerialDevice::Write(data, count);
+        lines_.held.append(reinterpret_cast<const char*>(data), count);
+        return static_cast<long>(count);
+    }
+    long OutputQueued() override { return static_cast<long>(lines_.held.size()); }
+    void DiscardOutput() override { lines_.held.clear(); }
     bool GetModemStatus(bool& dsr, bool& cts) override
     {
         dsr = lines_.dsr;
@@ -62,6 +73,8 @@ protected:
         RegisterSerialBackend(UartLikeDevice::kPrefix, [this] { return std::make_unique<UartLikeDevice>(lines); });
         SerialPortTiming timing;
         timing.rateSettleMs = 0;
+        timing.writeTotalMultiplierMs = 2;
+        timing.writeTotalConstantMs = 20;
         port = std::make_unique<CSerialPort>(UartLikeDevice::kPrefix + pty.SlaveName(), timing);
         ASSERT_NE(port->GetHandle(), nullptr) << port->LastError();
     }
@@ -132,6 +145,18 @@ TEST_F(SerialPortLinesTest, HandshakeRaisesRts)
     EXPECT_NE(port->SetHandshake(0), 0);
     EXPECT_TRUE(lines.rts);
     EXPECT_TRUE(port->RtsState());
+}
+
+TEST_F(SerialPortLinesTest, WriteHeldPastItsTimeWithdrawsWhatHasNotLeft)
+{
+    lines.holdOutput = true;
+    EXPECT_EQ(port->Write(reinterpret_cast<const uint8_t*>("set,cur/term/rtscts,on\n"), 23), 0u);
+    EXPECT_EQ(port->LastError(), "Outgoing buffer full (1)");
+    EXPECT_EQ(lines.held, "");
+    // The next write is not held up by the withdrawn bytes.
+    lines.holdOutput = false;
+    EXPECT_EQ(port->Write(reinterpret_cast<const uint8_t*>("##\n"), 3), 3u);
+    EXPECT_EQ(pty.Read(3), "##\n");
 }
 
 TEST(SerialPortOpen, PermissionProblemNamesItsCure)
