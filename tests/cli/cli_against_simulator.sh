@@ -17,10 +17,12 @@ check() {  # description, expected, actual
 }
 start_sim() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -f "$work/sim.out"  # so the previous simulator's port is never read
   "$sim" "$@" >"$work/sim.out" 2>"$work/sim.err" &
   sim_pid=$!
   for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-  port=$(head -n 1 "$work/sim.out")
+  port=$(head -n 1 "$work/sim.out" 2>/dev/null)
+  if [ -z "$port" ]; then echo "kestrum-sim did not start: $(cat "$work/sim.err")"; exit 1; fi
 }
 export KESTRUM_INI="$work/none.ini"  # no stored settings: defaults only
 
