@@ -71,7 +71,8 @@ void FarEndSends(int master, size_t total, double megabytesPerSecond)
     const auto start = std::chrono::steady_clock::now();
     while (sent < total) {
         if (megabytesPerSecond > 0)
-            std::this_thread::sleep_until(start + std::chrono::duration<double>(static_cast<double>(sent) / (megabytesPerSecond * 1e6)));
+            std::this_thread::sleep_until(start + std::chrono::duration<double>(static_cast<double>(sent) /
+                                                                                (megabytesPerSecond * 1e6)));
         const size_t n = std::min(kWriteChunk, total - sent);
         for (size_t i = 0; i < n; ++i)
             chunk[i] = PatternByte(sent + i);
@@ -91,7 +92,7 @@ void FarEndSends(int master, size_t total, double megabytesPerSecond)
 
 struct Reception {
     size_t received = 0;
-    size_t intactPrefix = 0;  // bytes that arrived in order before the first gap
+    size_t intactPrefix = 0; // bytes that arrived in order before the first gap
     double seconds = 0;
 };
 
@@ -144,8 +145,8 @@ bool IdleCpu()
     const double cpuBefore = CpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
     const double cpu = CpuSeconds() - cpuBefore;
-    std::printf("idle open port with receive worker: %.3f s CPU in %d s = %.3f%% of a core (target < 1%%)\n", cpu,
-                kIdleSeconds, cpu * 100.0 / kIdleSeconds);
+    std::printf("idle open port with receive worker: %.3f s CPU in %d s = %.3f%% of a core (target < 1%%)\n",
+                cpu, kIdleSeconds, cpu * 100.0 / kIdleSeconds);
     ClosePort(std::move(port));
     return true;
 }
@@ -167,14 +168,14 @@ bool Throughput(double megabytesPerSecond)
     if (megabytesPerSecond > 0)
         std::snprintf(offered, sizeof offered, "%.1f MB/s", megabytesPerSecond);
     std::printf("receive, far end %-9s: %zu of %zu bytes in %.3f s = %.2f MB/s, lost %zu, %s\n", offered,
-                got.received, kThroughputBytes, got.seconds, static_cast<double>(got.received) / got.seconds / 1e6,
-                kThroughputBytes - got.received,
+                got.received, kThroughputBytes, got.seconds,
+                static_cast<double>(got.received) / got.seconds / 1e6, kThroughputBytes - got.received,
                 got.intactPrefix == kThroughputBytes ? "every byte in order" : "gap in the data");
     ClosePort(std::move(port));
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {

@@ -92,4 +92,4 @@ void CByteBuffer::Inspect(const std::function<void(const uint8_t* data, size_t l
     visit(data_.data(), length_);
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -48,7 +48,7 @@ protected:
 
     mutable std::mutex mutex_;
     const size_t capacity_;
-    std::vector<uint8_t> data_;  // capacity + 1
+    std::vector<uint8_t> data_; // capacity + 1
     size_t length_ = 0;
 
 private:
@@ -56,4 +56,4 @@ private:
     std::condition_variable roomMade_;
 };
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -16,9 +16,9 @@ struct RateEntry {
 };
 
 constexpr RateEntry kRateTable[] = {
-    {300, 3000},  {600, 2400},   {1200, 1500},   {2400, 900},    {4800, 900},
-    {9600, 900},  {14400, 300},  {19200, 300},   {28800, 300},   {38400, 300},
-    {57600, 300}, {115200, 300}, {153600, 300},  {230400, 300},  {460800, 300},
+    {300, 3000},  {600, 2400},   {1200, 1500},  {2400, 900},   {4800, 900},
+    {9600, 900},  {14400, 300},  {19200, 300},  {28800, 300},  {38400, 300},
+    {57600, 300}, {115200, 300}, {153600, 300}, {230400, 300}, {460800, 300},
 };
 
 constexpr uint32_t kDefaultReplyTimeoutMs = 300;
@@ -38,7 +38,7 @@ std::string LocalTimeStamp()
     return text;
 }
 
-}  // namespace
+} // namespace
 
 CPort::CPort() : lastActivity_(GetTickCount())
 {
@@ -203,4 +203,4 @@ void ClosePort(std::unique_ptr<CPort> port)
     port->WaitReceiveStopped();
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -116,7 +116,7 @@ protected:
 private:
     mutable std::mutex lastErrorMutex_;
     std::string lastError_;
-    std::mutex lineErrorMutex_;  // keeps count and log line of one report together
+    std::mutex lineErrorMutex_; // keeps count and log line of one report together
     LineErrorPortCounts lineErrorCounts_;
 };
 
@@ -124,4 +124,4 @@ private:
 // wait, a 200 ms settle, then WaitReceiveStopped. A null port is ignored.
 void ClosePort(std::unique_ptr<CPort> port);
 
-}  // namespace kestrum
+} // namespace kestrum

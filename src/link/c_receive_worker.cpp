@@ -25,7 +25,7 @@ void RaiseThreadPriority()
     ::setpriority(PRIO_PROCESS, thread, kWorkerNice);
 }
 
-}  // namespace
+} // namespace
 
 CReceiveWorker::CReceiveWorker(CPort& port) : port_(port)
 {
@@ -87,7 +87,8 @@ void CReceiveWorker::ReadAll()
         size_t room = buffer.Room();
         if (room == 0 && buffer.WaitForRoom(kConsumerGraceMs))
             room = buffer.Room();
-        const uint32_t wanted = room == 0 ? kReadBlockSize : static_cast<uint32_t>(std::min<size_t>(room, kReadBlockSize));
+        const uint32_t wanted =
+            room == 0 ? kReadBlockSize : static_cast<uint32_t>(std::min<size_t>(room, kReadBlockSize));
         lastCount_ = port_.ReadAvailable(block_, wanted);
         if (lastCount_ == 0)
             break;
@@ -99,4 +100,4 @@ void CReceiveWorker::ReadAll()
         SleepMs(1);
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -45,4 +45,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -17,11 +17,13 @@ constexpr uint32_t kOpenRate = 115200;
 std::string OpenFailureText(const std::string& name, SerialOpenError error)
 {
     switch (error) {
-    case SerialOpenError::NotFound: return "Open " + name + " port failed";
+    case SerialOpenError::NotFound:
+        return "Open " + name + " port failed";
     case SerialOpenError::Permission:
         return "No permission to open port " + name +
                ": add your user to the dialout group, then log in again";
-    default: return "Port " + name + " is busy";
+    default:
+        return "Port " + name + " is busy";
     }
 }
 
@@ -64,7 +66,7 @@ void SetStopBitCount(SerialLineSettings& settings, int count)
     settings.stopBits = count;
 }
 
-}  // namespace
+} // namespace
 
 CSerialPort::CSerialPort(const std::string& name, const SerialPortTiming& timing) : timing_(timing)
 {
@@ -143,7 +145,8 @@ uint32_t CSerialPort::ReadErrorFlags()
 
 int CSerialPort::WriteLimitMs(uint32_t count) const
 {
-    const int64_t limit = static_cast<int64_t>(timing_.writeTotalMultiplierMs) * count + timing_.writeTotalConstantMs;
+    const int64_t limit =
+        static_cast<int64_t>(timing_.writeTotalMultiplierMs) * count + timing_.writeTotalConstantMs;
     return static_cast<int>(std::min<int64_t>(limit, INT_MAX));
 }
 
@@ -232,7 +235,8 @@ uint32_t CSerialPort::ReadAvailable(uint8_t* buffer, uint32_t max)
     uint32_t total = 0;
     while (total < max) {
         const long queued = device_->InputQueued();
-        const uint32_t wanted = queued > 0 ? std::min<uint32_t>(static_cast<uint32_t>(queued), max - total) : 0;
+        const uint32_t wanted =
+            queued > 0 ? std::min<uint32_t>(static_cast<uint32_t>(queued), max - total) : 0;
         if (wanted == 0)
             break;
         const long got = device_->Read(buffer + total, wanted);
@@ -396,7 +400,7 @@ bool CSerialPort::ReadSettings()
         return false;
     bool dsr = false;
     bool cts = false;
-    device_->GetModemStatus(dsr, cts);  // a device without modem lines reads as both off
+    device_->GetModemStatus(dsr, cts); // a device without modem lines reads as both off
     settings_.speed = static_cast<int32_t>(currentRate_.load());
     settings_.parity = static_cast<int32_t>(line.parity);
     settings_.stopBits = line.stopBits == 2 ? 1 : 0;
@@ -434,4 +438,4 @@ bool CSerialPort::WaitQueue(int timeoutMs, bool output)
     }
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -16,10 +16,10 @@ namespace kestrum {
 struct SerialPortTiming {
     int writeTotalMultiplierMs = 200;
     int writeTotalConstantMs = 100;
-    int rateSettleMs = 50;        // pause after a rate change
-    int queuePollMs = 5;          // WaitQueue's polling step
-    int waitSliceMs = 50;         // how often a blocking write looks at the abort flag
-    int stopPollMs = 200;         // WaitReceiveStopped's polling step
+    int rateSettleMs = 50; // pause after a rate change
+    int queuePollMs = 5;   // WaitQueue's polling step
+    int waitSliceMs = 50;  // how often a blocking write looks at the abort flag
+    int stopPollMs = 200;  // WaitReceiveStopped's polling step
 };
 
 // The port over a serial device chosen by name (device path, or a registered backend
@@ -79,4 +79,4 @@ private:
     SerialErrorCounts seenCounts_;
 };
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -18,4 +18,4 @@ size_t CSlidingBuffer::Append(const uint8_t* data, size_t count)
     return length_;
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -13,4 +13,4 @@ public:
     size_t Append(const uint8_t* data, size_t count) override;
 };
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -40,7 +40,7 @@ void AppendCount(std::string& text, int32_t count)
     text += " (" + std::to_string(count) + ")";
 }
 
-}  // namespace
+} // namespace
 
 void CLineErrorTable::SignalNewPort()
 {
@@ -80,4 +80,4 @@ int32_t CLineErrorTable::KindCount(int kind)
     return kind >= 0 && kind < kKindCount ? kindCounts[kind] : 0;
 }
 
-}  // namespace kestrum
+} // namespace kestrum

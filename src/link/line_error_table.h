@@ -6,13 +6,13 @@
 namespace kestrum {
 
 // Line-error flags as the port reports them to DescribeLineErrors.
-constexpr uint32_t CE_RXOVER = 0x01;    // input buffer overflow
-constexpr uint32_t CE_OVERRUN = 0x02;   // hardware overrun
-constexpr uint32_t CE_RXPARITY = 0x04;  // parity error
-constexpr uint32_t CE_FRAME = 0x08;     // framing error
-constexpr uint32_t CE_BREAK = 0x10;     // break detected
-constexpr uint32_t CE_TXFULL = 0x100;   // output buffer full
-constexpr uint32_t CE_IOE = 0x400;      // I/O error (on Linux also: the device has gone)
+constexpr uint32_t CE_RXOVER = 0x01;   // input buffer overflow
+constexpr uint32_t CE_OVERRUN = 0x02;  // hardware overrun
+constexpr uint32_t CE_RXPARITY = 0x04; // parity error
+constexpr uint32_t CE_FRAME = 0x08;    // framing error
+constexpr uint32_t CE_BREAK = 0x10;    // break detected
+constexpr uint32_t CE_TXFULL = 0x100;  // output buffer full
+constexpr uint32_t CE_IOE = 0x400;     // I/O error (on Linux also: the device has gone)
 
 // Per-port counters of the line-error report, kept by the port.
 struct LineErrorPortCounts {
@@ -37,4 +37,4 @@ public:
     static int32_t KindCount(int kind);
 };
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -21,4 +21,4 @@ struct PortSettings {
     std::string port;
 };
 
-}  // namespace kestrum
+} // namespace kestrum

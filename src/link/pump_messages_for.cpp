@@ -24,4 +24,4 @@ void PumpMessagesFor(int ms)
     }
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -6,4 +6,4 @@ namespace kestrum {
 // dispatches the calling thread's pending messages so a GUI stays responsive.
 void PumpMessagesFor(int ms);
 
-}  // namespace kestrum
+} // namespace kestrum

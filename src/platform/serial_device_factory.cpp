@@ -15,7 +15,10 @@ class UnknownSchemeDevice : public TermiosSerialDevice {
 public:
     bool Open(const std::string&) override { return false; }
     SerialOpenError OpenError() const override { return SerialOpenError::NotFound; }
-    std::string OpenErrorText() const override { return "not a device path and no transport for this kind of port name"; }
+    std::string OpenErrorText() const override
+    {
+        return "not a device path and no transport for this kind of port name";
+    }
 };
 
 std::mutex registryMutex;
@@ -26,7 +29,7 @@ std::map<std::string, SerialDeviceMaker>& Registry()
     return makers;
 }
 
-}  // namespace
+} // namespace
 
 void RegisterSerialBackend(const std::string& prefix, SerialDeviceMaker maker)
 {
@@ -64,4 +67,4 @@ std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
     return std::make_unique<TermiosSerialDevice>();
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -22,4 +22,4 @@ std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name);
 void RegisterSerialBackend(const std::string& prefix, SerialDeviceMaker maker);
 void UnregisterSerialBackend(const std::string& prefix);
 
-}  // namespace kestrum
+} // namespace kestrum

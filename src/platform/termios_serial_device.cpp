@@ -28,13 +28,12 @@ struct RateCode {
 // Rates with a classic code are stored with it, so other tools reading the line see a
 // familiar value; every other rate goes out as BOTHER with the number itself.
 constexpr RateCode kRateCodes[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 // A driver that cannot make a rate exactly picks the nearest one it can; more than this
@@ -66,7 +65,7 @@ void SetRate(termios2& tio, uint32_t rate)
     for (const RateCode& entry : kRateCodes)
         if (entry.rate == rate)
             code = entry.code;
-    tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));  // input rate follows the output rate
+    tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT)); // input rate follows the output rate
     tio.c_cflag |= code;
     tio.c_ispeed = rate;
     tio.c_ospeed = rate;
@@ -81,20 +80,28 @@ bool RateClose(uint32_t wanted, uint32_t actual)
 tcflag_t WordSizeFlag(int dataBits)
 {
     switch (dataBits) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
     }
 }
 
 int DataBitsOf(tcflag_t cflag)
 {
     switch (cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
+    case CS5:
+        return 5;
+    case CS6:
+        return 6;
+    case CS7:
+        return 7;
+    default:
+        return 8;
     }
 }
 
@@ -136,20 +143,24 @@ SerialOpenError ClassifyOpenErrno(int errorNumber)
     case ENOENT:
     case ENOTDIR:
     case ENXIO:
-    case ENODEV: return SerialOpenError::NotFound;
+    case ENODEV:
+        return SerialOpenError::NotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return SerialOpenError::Permission;
+    case EROFS:
+        return SerialOpenError::Permission;
     case EBUSY:
-    case EWOULDBLOCK: return SerialOpenError::Busy;
-    default: return SerialOpenError::Other;
+    case EWOULDBLOCK:
+        return SerialOpenError::Busy;
+    default:
+        return SerialOpenError::Other;
     }
 }
 
 bool ErrnoMeansGone(int errorNumber)
 {
-    return errorNumber == EIO || errorNumber == ENXIO || errorNumber == ENODEV ||
-           errorNumber == EBADF || errorNumber == EPIPE;
+    return errorNumber == EIO || errorNumber == ENXIO || errorNumber == ENODEV || errorNumber == EBADF ||
+           errorNumber == EPIPE;
 }
 
 int RemainingMs(uint32_t start, int timeoutMs)
@@ -160,7 +171,7 @@ int RemainingMs(uint32_t start, int timeoutMs)
     return elapsed >= static_cast<uint32_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(elapsed);
 }
 
-}  // namespace
+} // namespace
 
 TermiosSerialDevice::~TermiosSerialDevice()
 {
@@ -185,7 +196,7 @@ bool TermiosSerialDevice::Open(const std::string& name)
     if (fd_ < 0)
         return FailOpen(ClassifyOpenErrno(errno), errno);
     if (!::isatty(fd_))
-        return FailOpen(SerialOpenError::NotFound, ENOTTY);  // not a serial device: no such port
+        return FailOpen(SerialOpenError::NotFound, ENOTTY); // not a serial device: no such port
     if (!ClaimExclusive())
         return FailOpen(SerialOpenError::Busy, EBUSY);
     if (!MakeRaw())
@@ -219,7 +230,8 @@ bool TermiosSerialDevice::MakeRaw()
     termios2 tio{};
     if (::ioctl(fd_, TCGETS2, &tio) != 0)
         return false;
-    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+    tio.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag |= CREAD | CLOCAL;
@@ -311,7 +323,7 @@ long TermiosSerialDevice::Read(uint8_t* data, size_t room)
         const ssize_t got = ::read(fd_, data, room);
         if (got > 0)
             return got;
-        if (got == 0) {  // end of file: the line was hung up
+        if (got == 0) { // end of file: the line was hung up
             gone_ = true;
             return -1;
         }
@@ -362,7 +374,8 @@ int TermiosSerialDevice::PollOnce(int request, int timeoutMs)
 {
     pollfd fds[2] = {};
     fds[0].fd = fd_;
-    fds[0].events = static_cast<short>(((request & kReadable) ? POLLIN : 0) | ((request & kWritable) ? POLLOUT : 0));
+    fds[0].events =
+        static_cast<short>(((request & kReadable) ? POLLIN : 0) | ((request & kWritable) ? POLLOUT : 0));
     fds[1].fd = releaseFd_;
     fds[1].events = POLLIN;
     const nfds_t count = (request & kReleased) ? 2 : 1;
@@ -394,7 +407,8 @@ int TermiosSerialDevice::Wait(int request, int timeoutMs)
     const uint32_t start = GetTickCount();
     for (;;) {
         const int remaining = RemainingMs(start, timeoutMs);
-        const int slice = watchCounters && (remaining < 0 || remaining > kCounterCheckMs) ? kCounterCheckMs : remaining;
+        const int slice =
+            watchCounters && (remaining < 0 || remaining > kCounterCheckMs) ? kCounterCheckMs : remaining;
         int result = PollOnce(request, slice);
         if (watchCounters && CountersMoved())
             result |= kLineError;
@@ -442,7 +456,8 @@ bool TermiosSerialDevice::Drain(int timeoutMs)
         if (remaining == 0)
             return false;
         const uint32_t rate = std::max<uint32_t>(baudRate_.load(), 1);
-        int step = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(queued) * 10000 / rate, kDrainStepMaxMs));
+        int step = static_cast<int>(
+            std::min<uint64_t>(static_cast<uint64_t>(queued) * 10000 / rate, kDrainStepMaxMs));
         step = std::max(step, kDrainStepMinMs);
         SleepMs(remaining < 0 ? step : std::min(step, remaining));
     }
@@ -493,4 +508,4 @@ bool TermiosSerialDevice::GetModemStatus(bool& dsr, bool& cts)
     return true;
 }
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -70,4 +70,4 @@ private:
     SerialErrorCounts seenCounts_;
 };
 
-}  // namespace kestrum
+} // namespace kestrum

@@ -34,8 +34,8 @@ TEST(ByteBuffer, ConsumeMovesTheRestToTheFrontAndZeroFills)
     EXPECT_EQ(buffer.Contents(), "cdef");
     buffer.Inspect([](const uint8_t* data, size_t length) {
         ASSERT_EQ(length, 4u);
-        EXPECT_EQ(data[4], 0);  // reads as a C string
-        EXPECT_EQ(data[5], 0);  // emptied space is cleared
+        EXPECT_EQ(data[4], 0); // reads as a C string
+        EXPECT_EQ(data[5], 0); // emptied space is cleared
     });
     buffer.Consume(0);
     EXPECT_EQ(buffer.Length(), 4u);
@@ -69,7 +69,8 @@ TEST(SlidingBuffer, LogOfManyLinesKeepsTheNewest)
     CSlidingBuffer log(65536);
     std::string all;
     for (int i = 0; all.size() <= 70000; ++i) {
-        const std::string line = std::to_string(i) + " (12:00:00.000) Framing error (" + std::to_string(i) + ")\n";
+        const std::string line =
+            std::to_string(i) + " (12:00:00.000) Framing error (" + std::to_string(i) + ")\n";
         AppendText(log, line);
         all += line;
     }
@@ -77,5 +78,5 @@ TEST(SlidingBuffer, LogOfManyLinesKeepsTheNewest)
     EXPECT_EQ(log.Contents(), all.substr(all.size() - 65536));
 }
 
-}  // namespace
-}  // namespace kestrum
+} // namespace
+} // namespace kestrum

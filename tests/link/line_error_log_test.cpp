@@ -33,7 +33,8 @@ TEST_F(LineErrorLogTest, CountsPerKindAndPortTotalFromTheFirstReportAfterOpen)
     EXPECT_EQ(port->DescribeLineErrors(CE_FRAME | CE_RXPARITY), "Framing error (1),Parity error (1)");
     EXPECT_TRUE(port->ErrorEvent().Test());
     const std::string firstLine = port->ErrorLog().Contents();
-    EXPECT_TRUE(std::regex_match(firstLine, std::regex(R"(2 \(\d\d:\d\d:\d\d\.\d\d\d\) Framing error \(1\),Parity error \(1\)\n)")))
+    EXPECT_TRUE(std::regex_match(
+        firstLine, std::regex(R"(2 \(\d\d:\d\d:\d\d\.\d\d\d\) Framing error \(1\),Parity error \(1\)\n)")))
         << firstLine;
 
     EXPECT_EQ(port->DescribeLineErrors(CE_FRAME), "Framing error (2)");
@@ -82,5 +83,5 @@ TEST_F(LineErrorLogTest, NewPortRestartsCountsAtItsFirstErrorOnly)
     ClosePort(std::move(first));
 }
 
-}  // namespace
-}  // namespace kestrum
+} // namespace
+} // namespace kestrum

@@ -21,7 +21,8 @@ inline bool Eventually(const std::function<bool()>& condition, int timeoutMs = 5
 inline long MsSince(std::chrono::steady_clock::time_point start)
 {
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
 }
 
-}  // namespace kestrum::test
+} // namespace kestrum::test

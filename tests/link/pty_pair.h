@@ -94,11 +94,12 @@ private:
     static long ElapsedMs(std::chrono::steady_clock::time_point start)
     {
         return static_cast<long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count());
     }
 
     int master_ = -1;
     std::string slaveName_;
 };
 
-}  // namespace kestrum::test
+} // namespace kestrum::test

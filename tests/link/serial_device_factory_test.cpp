@@ -67,14 +67,16 @@ TEST(TermiosSerialDevice, ReleaseEndsOnlyAWaitThatWatchesIt)
 
     device->Release();
     EXPECT_EQ(device->Wait(ISerialDevice::kReadable, 30), ISerialDevice::kTimeout);
-    EXPECT_EQ(device->Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, 5000), ISerialDevice::kReleased);
+    EXPECT_EQ(device->Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, 5000),
+              ISerialDevice::kReleased);
 
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         device->Release();
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(device->Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, -1), ISerialDevice::kReleased);
+    EXPECT_EQ(device->Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, -1),
+              ISerialDevice::kReleased);
     EXPECT_LT(MsSince(start), 5000);
     releaser.join();
 
@@ -83,5 +85,5 @@ TEST(TermiosSerialDevice, ReleaseEndsOnlyAWaitThatWatchesIt)
     EXPECT_EQ(device->Write(reinterpret_cast<const uint8_t*>("x"), 1), -1);
 }
 
-}  // namespace
-}  // namespace kestrum
+} // namespace
+} // namespace kestrum

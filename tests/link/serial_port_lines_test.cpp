@@ -24,12 +24,15 @@ public:
     struct Lines {
         bool dtr = false, rts = false, brk = false, dsr = false, cts = false;
         int changes = 0;
-        bool holdOutput = false;  // as if flow control held the line
+        bool holdOutput = false; // as if flow control held the line
         std::string held;
     };
     explicit UartLikeDevice(Lines& lines) : lines_(lines) {}
 
-    bool Open(const std::string& name) override { return TermiosSerialDevice::Open(name.substr(kPrefix.size())); }
+    bool Open(const std::string& name) override
+    {
+        return TermiosSerialDevice::Open(name.substr(kPrefix.size()));
+    }
     bool ApplySettings(const SerialLineSettings& settings) override
     {
         return settings.baudRate != 153600 && TermiosSerialDevice::ApplySettings(settings);
@@ -70,7 +73,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(pty.Ok());
-        RegisterSerialBackend(UartLikeDevice::kPrefix, [this] { return std::make_unique<UartLikeDevice>(lines); });
+        RegisterSerialBackend(UartLikeDevice::kPrefix,
+                              [this] { return std::make_unique<UartLikeDevice>(lines); });
         SerialPortTiming timing;
         timing.rateSettleMs = 0;
         timing.writeTotalMultiplierMs = 2;
@@ -118,7 +122,7 @@ TEST_F(SerialPortLinesTest, TogglesFlipTheLinesAndTheRememberedState)
     EXPECT_TRUE(port->ToggleRts());
     EXPECT_FALSE(lines.rts);
     EXPECT_FALSE(port->RtsState());
-    EXPECT_EQ(lines.changes - before, 4);  // each line is issued twice
+    EXPECT_EQ(lines.changes - before, 4); // each line is issued twice
 
     lines.cts = true;
     ASSERT_TRUE(port->ReadSettings());
@@ -169,8 +173,8 @@ TEST(SerialPortOpen, PermissionProblemNamesItsCure)
     CSerialPort port("locked:/dev/ttyS9");
     UnregisterSerialBackend("locked:");
     EXPECT_EQ(port.GetHandle(), nullptr);
-    EXPECT_EQ(port.LastError(),
-              "No permission to open port locked:/dev/ttyS9: add your user to the dialout group, then log in again");
+    EXPECT_EQ(port.LastError(), "No permission to open port locked:/dev/ttyS9: add your user to the dialout "
+                                "group, then log in again");
 }
 
 TEST(SerialPortOpen, WindowsStyleNameIsNoPortHere)
@@ -191,5 +195,5 @@ TEST(PumpMessagesFor, DispatchesWhileItWaits)
     EXPECT_GE(dispatched, 3);
 }
 
-}  // namespace
-}  // namespace kestrum
+} // namespace
+} // namespace kestrum

@@ -131,7 +131,7 @@ TEST_F(SerialPortTest, HandshakeRoundTrips)
     EXPECT_EQ(pty.SlaveTermios().c_cflag & CRTSCTS, 0u);
     EXPECT_NE(port->SetHandshake(0), 0);
     EXPECT_EQ(port->GetHandshake(), 0);
-    EXPECT_NE(port->SetHandshake(7), 0);  // unknown mode: state written back as read
+    EXPECT_NE(port->SetHandshake(7), 0); // unknown mode: state written back as read
     EXPECT_EQ(port->GetHandshake(), 0);
 }
 
@@ -160,7 +160,7 @@ TEST_F(SerialPortTest, LineShapeSettersRefuseBadValuesAndKeepOtherFields)
     EXPECT_EQ(settings.handshaking, 1);
     EXPECT_EQ(settings.rtsLow, port->RtsState() ? 0 : 1);
     EXPECT_EQ(settings.dtrLow, port->DtrState() ? 0 : 1);
-    EXPECT_EQ(settings.ctsLow, 1);  // no modem lines on a pseudo-terminal
+    EXPECT_EQ(settings.ctsLow, 1); // no modem lines on a pseudo-terminal
 }
 
 TEST_F(SerialPortTest, ShapeTheDeviceCannotCarryIsRefusedNotFaked)
@@ -191,8 +191,8 @@ TEST_F(SerialPortTest, WaitQueueLooksOnceOrPolls)
 {
     EXPECT_TRUE(port->WaitQueue(0, true));
     EXPECT_TRUE(port->WaitQueue(0, false));
-    EXPECT_TRUE(port->WaitQueue(-1, true));   // nothing written: output empty
-    EXPECT_TRUE(port->WaitQueue(-1, false));  // nothing received: input empty
+    EXPECT_TRUE(port->WaitQueue(-1, true));  // nothing written: output empty
+    EXPECT_TRUE(port->WaitQueue(-1, false)); // nothing received: input empty
     EXPECT_FALSE(port->WaitQueue(30, false));
     ASSERT_TRUE(pty.WriteAll("x"));
     EXPECT_TRUE(port->WaitQueue(5000, false));
@@ -224,7 +224,8 @@ TEST_F(SerialPortTest, WriteTimedGivesUpWhenTheFarEndStopsReading)
     uint32_t accepted = 0;
     // Fill the line until a timed write can no longer finish.
     for (int i = 0; i < 20; ++i) {
-        accepted = port->WriteTimed(reinterpret_cast<const uint8_t*>(block.data()), static_cast<uint32_t>(block.size()), 20);
+        accepted = port->WriteTimed(reinterpret_cast<const uint8_t*>(block.data()),
+                                    static_cast<uint32_t>(block.size()), 20);
         if (accepted == 0)
             break;
     }
@@ -284,7 +285,7 @@ TEST(SerialPortClose, TakesAbout400MsWhenReceptionNeverStarted)
     const long ms = MsSince(start);
     EXPECT_GE(ms, 390);
     EXPECT_LT(ms, 3000);
-    ClosePort(nullptr);  // ignored
+    ClosePort(nullptr); // ignored
 }
 
 TEST(SerialPortClose, ReleasesAWorkerBlockedInItsEventWait)
@@ -308,7 +309,8 @@ TEST(SerialPortGone, FarEndClosingEndsTheWaitAndTheWorker)
     ASSERT_TRUE(pty.WriteAll("last words"));
     ASSERT_TRUE(Eventually([&] { return port->ReceiveBuffer().Length() == 10; }));
     pty.CloseMaster();
-    ASSERT_TRUE(Eventually([&] { return port->LastError().starts_with("I/O error ("); })) << port->LastError();
+    ASSERT_TRUE(Eventually([&] { return port->LastError().starts_with("I/O error ("); }))
+        << port->LastError();
     EXPECT_EQ(port->ReceiveBuffer().Contents(), "last words");
 
     // Nothing spins on the dead line: the process stays nearly idle.
@@ -335,7 +337,8 @@ TEST(SerialPortGone, BlockingWriteEndsWhenTheFarEndGoesMidWrite)
         pty.CloseMaster();
     });
     const auto start = std::chrono::steady_clock::now();
-    const uint32_t sent = port->Write(reinterpret_cast<const uint8_t*>(block.data()), static_cast<uint32_t>(block.size()));
+    const uint32_t sent =
+        port->Write(reinterpret_cast<const uint8_t*>(block.data()), static_cast<uint32_t>(block.size()));
     closer.join();
     EXPECT_LT(sent, block.size());
     EXPECT_LT(MsSince(start), 5000);
@@ -343,5 +346,5 @@ TEST(SerialPortGone, BlockingWriteEndsWhenTheFarEndGoesMidWrite)
     ClosePort(std::move(port));
 }
 
-}  // namespace
-}  // namespace kestrum
+} // namespace
+} // namespace kestrum
