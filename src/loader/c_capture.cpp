@@ -1,5 +1,7 @@
 #include "loader/c_capture.h"
 
+#include <algorithm>
+
 #include "loader/boot_protocol.h"
 #include "platform/c_stopwatch.h"
 #include "platform/closing_flag.h"
@@ -32,6 +34,11 @@ bool CCapture::Capture(int method, uint32_t baudRate, bool& userAbort)
     if (method == kPowerOnCapture)
         MessagePump::Post(WM_CAPTURE_PROMPT, 1, timing.capturePromptMs);
 
+    // A block of 0x55 takes this long on the line; a port whose queue level says nothing
+    // (a pseudo-terminal, a network port) must not be handed more than the line can carry.
+    const uint32_t fillMs = static_cast<uint32_t>(fill_.size() * 10 * 1000 / std::max<uint32_t>(baudRate, 1));
+    bool filled = false;
+    uint32_t lastFill = 0;
     // The first pass resets at once.
     uint32_t lastReset = watch.Elapsed() - static_cast<uint32_t>(timing.captureResetEveryMs) - 1;
     const uint32_t start = watch.Elapsed();
@@ -48,8 +55,11 @@ bool CCapture::Capture(int method, uint32_t baudRate, bool& userAbort)
             lastReset = watch.Elapsed();
         }
         // Queue more 0x55 only when the previous block has gone, so at most one waits.
-        if (port.WaitQueue(-1, true))
+        if ((!filled || watch.Elapsed() - lastFill >= fillMs) && port.WaitQueue(-1, true)) {
             port.WriteTimed(fill_.data(), static_cast<uint32_t>(fill_.size()), 0);
+            filled = true;
+            lastFill = watch.Elapsed();
+        }
         uint8_t byte = 0;
         if (line_.ReadByte(timing.captureReadMs, byte) == CLoadLine::ReadResult::Byte && byte == boot::kRequest) {
             port.PurgeOutput();
