@@ -152,6 +152,13 @@ TEST_F(LoadRun, FlashImageSizesAtAndAroundTheBlockLength)
         EXPECT_EQ(model_->FlashContents(), image) << payload;
         UnregisterSimPort(portName_);
     }
+    // An empty Flash file goes out as the end frame alone, when nothing checks its identifier.
+    StartReceiver(PowerOnAfter(200));
+    auto empty = Request(kPowerOnCapture, RamFile({false, 20, "", 50}), WriteFile("empty.ldp", {}));
+    empty->checkFlash = false;
+    EXPECT_EQ(Run(*empty), LOAD_OK);
+    EXPECT_EQ(model_->LoadsCompleted(), 1);
+    EXPECT_TRUE(model_->FlashContents().empty());
 }
 
 TEST_F(LoadRun, ResentFrameIsAcceptedAndThreeRefusalsFail)
