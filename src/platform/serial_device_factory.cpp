@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/rfc2217_serial_device.h"
 #include "platform/termios_serial_device.h"
 
 namespace kestrum {
@@ -43,8 +44,8 @@ void UnregisterSerialBackend(const std::string& prefix)
     Registry().erase(prefix);
 }
 
-// "rfc2217://host:port" is served by the network serial-port client, which registers
-// its prefix here; until it does, such names fall under the unknown-scheme rule.
+// The network serial-port client is built in, so every program reaches "rfc2217://"
+// names without registering anything; a registered backend for the prefix still wins.
 std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
 {
     SerialDeviceMaker maker;
@@ -60,6 +61,8 @@ std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
     if (maker)
         if (std::unique_ptr<ISerialDevice> device = maker())
             return device;
+    if (name.starts_with(Rfc2217SerialDevice::kPrefix))
+        return std::make_unique<Rfc2217SerialDevice>();
     // Only absolute device paths go to termios: a Windows-style "COM1" must not open
     // whatever file of that name the working directory happens to hold.
     if (!name.starts_with("/"))

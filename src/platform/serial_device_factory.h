@@ -11,9 +11,10 @@ namespace kestrum {
 // Makes an unopened device for a backend; the name is passed to its Open later.
 using SerialDeviceMaker = std::function<std::unique_ptr<ISerialDevice>()>;
 
-// The device for a port name: a registered prefix ("sim:", "rfc2217://") picks its
-// backend, the longest matching prefix first; an absolute path gets the termios backend;
-// anything else gets a device whose open fails as not found. Never null.
+// The device for a port name: a registered prefix ("sim:") picks its backend, the
+// longest matching prefix first; otherwise "rfc2217://host:port" gets the built-in
+// network client and an absolute path the termios backend; anything else gets a device
+// whose open fails as not found. Never null.
 std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name);
 
 // Adds (or replaces) the backend for names starting with prefix. Backends living in a

@@ -1,0 +1,783 @@
+#include "platform/rfc2217_serial_device.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace kestrum {
+
+using namespace rfc2217;
+
+namespace {
+
+// Data received and not read; beyond it bytes are lost as a driver's buffer overrun.
+constexpr size_t kInputRoom = 1 << 20;
+// Bytes queued for the I/O thread; Write takes no more, line changes wait for room.
+constexpr size_t kOutputRoom = 256 * 1024;
+constexpr size_t kReceiveChunk = 64 * 1024;
+
+constexpr uint8_t kModemMask = kModemDsr | kModemCts | kModemDeltaDsr | kModemDeltaCts;
+constexpr uint8_t kLineMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
+
+// Deviation (per mille) of a rate the server reports from the one asked for that still
+// counts as taken; a UART's divider rarely makes a rate exactly.
+constexpr uint32_t kRateTolerancePerMille = 30;
+
+bool RateClose(uint32_t wanted, uint32_t actual)
+{
+    const uint64_t difference = wanted > actual ? wanted - actual : actual - wanted;
+    return difference * 1000 <= static_cast<uint64_t>(wanted) * kRateTolerancePerMille;
+}
+
+uint8_t ParityCode(SerialLineSettings::Parity parity)
+{
+    switch (parity) {
+    case SerialLineSettings::Parity::Odd:
+        return kParityOdd;
+    case SerialLineSettings::Parity::Even:
+        return kParityEven;
+    default:
+        return kParityNone;
+    }
+}
+
+uint8_t FlowCode(SerialLineSettings::Flow flow)
+{
+    switch (flow) {
+    case SerialLineSettings::Flow::RtsCts:
+        return kControlFlowRtsCts;
+    case SerialLineSettings::Flow::XonXoff:
+        return kControlFlowXonXoff;
+    default:
+        return kControlFlowNone;
+    }
+}
+
+std::vector<uint8_t> ComPort(uint8_t command, uint8_t value)
+{
+    std::vector<uint8_t> bytes;
+    Rfc2217TelnetCodec::AppendComPort(bytes, command, value);
+    return bytes;
+}
+
+std::vector<uint8_t> ComPort32(uint8_t command, uint32_t value)
+{
+    std::vector<uint8_t> bytes;
+    Rfc2217TelnetCodec::AppendComPort32(bytes, command, value);
+    return bytes;
+}
+
+std::vector<uint8_t> Option(uint8_t verb, uint8_t option)
+{
+    std::vector<uint8_t> bytes;
+    Rfc2217TelnetCodec::AppendOption(bytes, verb, option);
+    return bytes;
+}
+
+bool AllDigits(const std::string& text)
+{
+    return !text.empty() && text.size() <= 5 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Seconds(int ms)
+{
+    return std::to_string((ms + 999) / 1000) + " s";
+}
+
+} // namespace
+
+Rfc2217SerialDevice::Rfc2217SerialDevice(Timing timing) : timing_(timing) {}
+
+Rfc2217SerialDevice::~Rfc2217SerialDevice()
+{
+    Close();
+}
+
+bool Rfc2217SerialDevice::ParseName(const std::string& name, std::string& host, std::string& port)
+{
+    if (!name.starts_with(kPrefix))
+        return false;
+    std::string rest = name.substr(std::strlen(kPrefix));
+    if (rest.ends_with("/"))
+        rest.pop_back();
+    size_t colon = rest.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const bool portValid = AllDigits(port) && std::stoul(port) > 0 && std::stoul(port) <= 65535;
+    return !host.empty() && host.find_first_of("/[]") == std::string::npos && portValid;
+}
+
+SerialOpenError Rfc2217SerialDevice::OpenError() const
+{
+    std::lock_guard lock(mutex_);
+    return openError_;
+}
+
+std::string Rfc2217SerialDevice::OpenErrorText() const
+{
+    std::lock_guard lock(mutex_);
+    return failText_;
+}
+
+uint64_t Rfc2217SerialDevice::RoundTrips() const
+{
+    std::lock_guard lock(mutex_);
+    return roundTrips_;
+}
+
+bool Rfc2217SerialDevice::FailOpen(SerialOpenError error, const std::string& text)
+{
+    Close();
+    std::lock_guard lock(mutex_);
+    openError_ = error;
+    failText_ = text;
+    return false;
+}
+
+bool Rfc2217SerialDevice::Open(const std::string& name)
+{
+    Close();
+    {
+        std::lock_guard lock(mutex_);
+        openError_ = SerialOpenError::None;
+        failText_.clear();
+        stop_ = gone_ = released_ = wakePending_ = comPortRefused_ = false;
+        queued_.clear();
+        queuedData_ = inFlightData_ = 0;
+        input_.clear();
+        localBinary_ = localSga_ = localComPort_ = remoteBinary_ = remoteSga_ = OptionState{};
+        rateAsks_ = rateReplies_ = roundTrips_ = 0;
+        replyRate_ = 0;
+        modemState_ = 0;
+        counts_ = countsSeen_ = SerialErrorCounts{};
+        settings_ = SerialLineSettings{};
+    }
+    codec_ = Rfc2217TelnetCodec{};
+    inFlight_.clear();
+    inFlightSent_ = 0;
+    std::string host;
+    std::string port;
+    if (!ParseName(name, host, port))
+        return FailOpen(SerialOpenError::NotFound, "a network port is named rfc2217://host:port");
+    peer_ = host + ":" + port;
+    if (!Connect(host, port))
+        return false;
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0)
+        return FailOpen(SerialOpenError::Other, std::strerror(errno));
+    io_ = std::thread([this] { IoThread(); });
+    return Negotiate() && ReadServerSettings();
+}
+
+bool Rfc2217SerialDevice::Connect(const std::string& host, const std::string& port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int lookup = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (lookup != 0)
+        return FailOpen(SerialOpenError::NotFound, "cannot find host " + host + ": " + ::gai_strerror(lookup));
+    std::string reason = "no address for " + host;
+    for (addrinfo* address = found; address && socket_ < 0; address = address->ai_next) {
+        int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                          address->ai_protocol);
+        if (fd < 0)
+            continue;
+        int error = 0;
+        if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                pollfd wait{fd, POLLOUT, 0};
+                socklen_t length = sizeof error;
+                if (::poll(&wait, 1, timing_.connectMs) <= 0)
+                    error = ETIMEDOUT;
+                else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                    error = errno;
+            }
+        }
+        if (error == 0) {
+            socket_ = fd;
+            break;
+        }
+        ::close(fd);
+        if (error == ECONNREFUSED)
+            reason = "connection refused by " + peer_ + " (no server listening there)";
+        else if (error == ETIMEDOUT)
+            reason = "no answer from " + peer_ + " within " + Seconds(timing_.connectMs);
+        else
+            reason = "cannot connect to " + peer_ + ": " + std::strerror(error);
+    }
+    ::freeaddrinfo(found);
+    if (socket_ < 0)
+        return FailOpen(SerialOpenError::NotFound, reason);
+    int on = 1;
+    ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return true;
+}
+
+// We offer COM-port control and binary data both ways and no go-aheads; only COM-port
+// control is required. Servers that start their own offers get answers in OnOption.
+bool Rfc2217SerialDevice::Negotiate()
+{
+    std::unique_lock lock(mutex_);
+    for (OptionState* option : {&localComPort_, &localBinary_, &localSga_, &remoteBinary_, &remoteSga_})
+        option->requested = true;
+    std::vector<uint8_t> offer;
+    for (uint8_t local : {kOptionComPort, kOptionBinary, kOptionSuppressGoAhead})
+        Rfc2217TelnetCodec::AppendOption(offer, kWill, local);
+    for (uint8_t remote : {kOptionBinary, kOptionSuppressGoAhead})
+        Rfc2217TelnetCodec::AppendOption(offer, kDo, remote);
+    EnqueueLocked(false, offer);
+    const bool settled =
+        WaitFor(lock, timing_.answerMs, [this] { return localComPort_.enabled || comPortRefused_; });
+    if (gone_) {
+        lock.unlock();
+        return FailOpen(SerialOpenError::Busy,
+                        "the server at " + peer_ + " closed the connection at once (port in use by another client?)");
+    }
+    if (comPortRefused_) {
+        lock.unlock();
+        return FailOpen(SerialOpenError::NotFound,
+                        "the server at " + peer_ + " does not offer COM-port control (RFC 2217)");
+    }
+    if (!settled) {
+        lock.unlock();
+        return FailOpen(SerialOpenError::NotFound, "the server at " + peer_ + " did not take up COM-port control within " +
+                                                       Seconds(timing_.answerMs));
+    }
+    return true;
+}
+
+// The line as the server has it, so GetSettings before any change tells the truth;
+// and the notifications we want.
+bool Rfc2217SerialDevice::ReadServerSettings()
+{
+    std::unique_lock lock(mutex_);
+    EnqueueLocked(false, ComPort(kSetModemStateMask, kModemMask));
+    EnqueueLocked(false, ComPort(kSetLineStateMask, kLineMask));
+    EnqueueLocked(false, ComPort(kSetControl, kControlAskFlow));
+    EnqueueLocked(false, ComPort(kSetDataSize, 0));
+    EnqueueLocked(false, ComPort(kSetParity, 0));
+    EnqueueLocked(false, ComPort(kSetStopSize, 0));
+    replyDataSize_.reset();
+    replyParity_.reset();
+    replyStopSize_.reset();
+    replyFlow_.reset();
+    if (!AskServer(lock)) {
+        const std::string text = failText_;
+        lock.unlock();
+        return FailOpen(SerialOpenError::NotFound, text);
+    }
+    if (replyRate_ > 0)
+        settings_.baudRate = replyRate_;
+    if (replyDataSize_ && *replyDataSize_ >= 5 && *replyDataSize_ <= 8)
+        settings_.dataBits = *replyDataSize_;
+    if (replyParity_ == kParityOdd)
+        settings_.parity = SerialLineSettings::Parity::Odd;
+    if (replyParity_ == kParityEven)
+        settings_.parity = SerialLineSettings::Parity::Even;
+    if (replyStopSize_ == 2)
+        settings_.stopBits = 2;
+    if (replyFlow_ == kControlFlowRtsCts)
+        settings_.flow = SerialLineSettings::Flow::RtsCts;
+    if (replyFlow_ == kControlFlowXonXoff)
+        settings_.flow = SerialLineSettings::Flow::XonXoff;
+    return true;
+}
+
+void Rfc2217SerialDevice::Close()
+{
+    if (io_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        ::eventfd_write(wakeFd_, 1);
+        io_.join();
+    }
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+    wakeFd_ = -1;
+    if (socket_ >= 0)
+        ::close(socket_);
+    socket_ = -1;
+    std::lock_guard lock(mutex_);
+    gone_ = true;
+    changed_.notify_all();
+}
+
+void Rfc2217SerialDevice::MarkGoneLocked(const std::string& text)
+{
+    if (!gone_) {
+        gone_ = true;
+        failText_ = text;
+    }
+    changed_.notify_all();
+}
+
+template <typename Predicate>
+bool Rfc2217SerialDevice::WaitFor(std::unique_lock<std::mutex>& lock, int timeoutMs, Predicate predicate)
+{
+    auto done = [&] { return gone_ || predicate(); };
+    if (timeoutMs < 0)
+        changed_.wait(lock, done);
+    else
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    return !gone_ && predicate();
+}
+
+size_t Rfc2217SerialDevice::QueuedBytesLocked() const
+{
+    size_t total = 0;
+    for (const Segment& segment : queued_)
+        total += segment.bytes.size();
+    return total;
+}
+
+// Consecutive pieces of one kind share a segment, so discarding data keeps commands.
+void Rfc2217SerialDevice::EnqueueLocked(bool data, const std::vector<uint8_t>& bytes)
+{
+    if (queued_.empty() || queued_.back().data != data)
+        queued_.push_back(Segment{data, {}});
+    queued_.back().bytes.insert(queued_.back().bytes.end(), bytes.begin(), bytes.end());
+    if (data)
+        queuedData_ += bytes.size();
+    // One wake-up per batch: the I/O thread takes everything queued when it comes.
+    if (!wakePending_) {
+        wakePending_ = true;
+        ::eventfd_write(wakeFd_, 1);
+    }
+}
+
+void Rfc2217SerialDevice::Enqueue(bool data, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard lock(mutex_);
+    if (!gone_)
+        EnqueueLocked(data, bytes);
+}
+
+bool Rfc2217SerialDevice::EnqueueControl(uint8_t value)
+{
+    std::unique_lock lock(mutex_);
+    if (gone_)
+        return false;
+    if (QueuedBytesLocked() >= kOutputRoom &&
+        !WaitFor(lock, timing_.answerMs, [this] { return QueuedBytesLocked() < kOutputRoom; })) {
+        MarkGoneLocked("the server at " + peer_ + " stopped taking data for " + Seconds(timing_.answerMs));
+        return false;
+    }
+    EnqueueLocked(false, ComPort(kSetControl, value));
+    return true;
+}
+
+// Asks the current rate and waits for the answer: everything sent before has then been
+// applied by the server, and every notification it made on the way has arrived.
+bool Rfc2217SerialDevice::AskServer(std::unique_lock<std::mutex>& lock)
+{
+    if (gone_)
+        return false;
+    const uint64_t ask = ++rateAsks_;
+    EnqueueLocked(false, ComPort32(kSetBaudRate, 0));
+    if (!WaitFor(lock, timing_.answerMs, [&] { return rateReplies_ >= ask; })) {
+        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+        return false;
+    }
+    ++roundTrips_;
+    return true;
+}
+
+bool Rfc2217SerialDevice::GetSettings(SerialLineSettings& settings)
+{
+    std::lock_guard lock(mutex_);
+    if (socket_ < 0)
+        return false;
+    settings = settings_;
+    return true;
+}
+
+// The rate goes last: its answer shows that the server has dealt with the rest.
+bool Rfc2217SerialDevice::ApplySettings(const SerialLineSettings& settings)
+{
+    if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8 ||
+        (settings.stopBits != 1 && settings.stopBits != 2))
+        return false;
+    std::unique_lock lock(mutex_);
+    if (gone_)
+        return false;
+    replyDataSize_.reset();
+    replyParity_.reset();
+    replyStopSize_.reset();
+    EnqueueLocked(false, ComPort(kSetDataSize, static_cast<uint8_t>(settings.dataBits)));
+    EnqueueLocked(false, ComPort(kSetParity, ParityCode(settings.parity)));
+    EnqueueLocked(false, ComPort(kSetStopSize, static_cast<uint8_t>(settings.stopBits)));
+    EnqueueLocked(false, ComPort(kSetControl, FlowCode(settings.flow)));
+    const uint64_t ask = ++rateAsks_;
+    EnqueueLocked(false, ComPort32(kSetBaudRate, settings.baudRate));
+    if (!WaitFor(lock, timing_.answerMs, [&] { return rateReplies_ >= ask; })) {
+        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+        return false;
+    }
+    ++roundTrips_;
+    // A server that does not answer a size, parity or stop size is taken at its word.
+    const bool taken = RateClose(settings.baudRate, replyRate_) &&
+                       replyDataSize_.value_or(settings.dataBits) == settings.dataBits &&
+                       replyParity_.value_or(ParityCode(settings.parity)) == ParityCode(settings.parity) &&
+                       replyStopSize_.value_or(settings.stopBits) == settings.stopBits;
+    if (taken) {
+        settings_ = settings;
+        settings_.baudRate = replyRate_;
+    }
+    return taken;
+}
+
+long Rfc2217SerialDevice::Write(const uint8_t* data, size_t count)
+{
+    std::lock_guard lock(mutex_);
+    if (socket_ < 0 || gone_)
+        return -1;
+    const size_t queued = QueuedBytesLocked();
+    const size_t room = queued < kOutputRoom ? kOutputRoom - queued : 0;
+    std::vector<uint8_t> encoded;
+    size_t accepted = 0;
+    // Each byte may go out doubled, so taking half the room always fits.
+    accepted = std::min(count, room / 2);
+    if (accepted == 0)
+        return 0;
+    Rfc2217TelnetCodec::AppendData(encoded, data, accepted);
+    EnqueueLocked(true, encoded);
+    return static_cast<long>(accepted);
+}
+
+long Rfc2217SerialDevice::Read(uint8_t* data, size_t room)
+{
+    std::lock_guard lock(mutex_);
+    if (socket_ < 0 || (input_.empty() && gone_))
+        return -1;
+    const size_t count = std::min(room, input_.size());
+    std::copy_n(input_.begin(), count, data);
+    input_.erase(input_.begin(), input_.begin() + static_cast<long>(count));
+    return static_cast<long>(count);
+}
+
+int Rfc2217SerialDevice::ConditionsLocked(int request) const
+{
+    int bits = 0;
+    if (!input_.empty())
+        bits |= kReadable;
+    if (QueuedBytesLocked() < kOutputRoom)
+        bits |= kWritable;
+    if (counts_.framing != countsSeen_.framing || counts_.parity != countsSeen_.parity ||
+        counts_.overrun != countsSeen_.overrun || counts_.bufferOverrun != countsSeen_.bufferOverrun ||
+        counts_.breaks != countsSeen_.breaks)
+        bits |= kLineError;
+    bits &= request;
+    if (gone_)
+        bits |= kGone;
+    return bits;
+}
+
+int Rfc2217SerialDevice::Wait(int request, int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    auto ready = [&] { return (released_ && (request & kReleased)) || ConditionsLocked(request) != 0; };
+    if (timeoutMs < 0)
+        changed_.wait(lock, ready);
+    else
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    if (released_ && (request & kReleased)) {
+        released_ = false;
+        return kReleased;
+    }
+    return ConditionsLocked(request);
+}
+
+void Rfc2217SerialDevice::Release()
+{
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+}
+
+long Rfc2217SerialDevice::InputQueued()
+{
+    std::lock_guard lock(mutex_);
+    return socket_ < 0 ? -1 : static_cast<long>(input_.size());
+}
+
+long Rfc2217SerialDevice::OutputQueued()
+{
+    std::lock_guard lock(mutex_);
+    return socket_ < 0 || gone_ ? -1 : static_cast<long>(queuedData_ + inFlightData_);
+}
+
+bool Rfc2217SerialDevice::Drain(int timeoutMs)
+{
+    std::unique_lock lock(mutex_);
+    return WaitFor(lock, timeoutMs, [this] { return queuedData_ + inFlightData_ == 0; });
+}
+
+void Rfc2217SerialDevice::DiscardInput()
+{
+    std::lock_guard lock(mutex_);
+    input_.clear();
+    if (!gone_ && socket_ >= 0)
+        EnqueueLocked(false, ComPort(kPurgeData, kPurgeTransmit));
+}
+
+void Rfc2217SerialDevice::DiscardOutput()
+{
+    std::lock_guard lock(mutex_);
+    std::erase_if(queued_, [](const Segment& segment) { return segment.data; });
+    queuedData_ = 0;
+    if (!gone_ && socket_ >= 0)
+        EnqueueLocked(false, ComPort(kPurgeData, kPurgeReceive));
+}
+
+bool Rfc2217SerialDevice::SetDtr(bool on)
+{
+    return EnqueueControl(on ? kControlDtrOn : kControlDtrOff);
+}
+
+bool Rfc2217SerialDevice::SetRts(bool on)
+{
+    return EnqueueControl(on ? kControlRtsOn : kControlRtsOff);
+}
+
+bool Rfc2217SerialDevice::SetBreak(bool on)
+{
+    return EnqueueControl(on ? kControlBreakOn : kControlBreakOff);
+}
+
+bool Rfc2217SerialDevice::GetModemStatus(bool& dsr, bool& cts)
+{
+    std::unique_lock lock(mutex_);
+    if (!AskServer(lock))
+        return false;
+    dsr = (modemState_ & kModemDsr) != 0;
+    cts = (modemState_ & kModemCts) != 0;
+    return true;
+}
+
+bool Rfc2217SerialDevice::ErrorCounts(SerialErrorCounts& counts)
+{
+    std::lock_guard lock(mutex_);
+    if (socket_ < 0)
+        return false;
+    counts = counts_;
+    countsSeen_ = counts_;
+    return true;
+}
+
+// ---- I/O thread ---------------------------------------------------------------------
+
+// Moves everything queued behind what is in flight. False when the thread should end:
+// the connection is gone, or Close asked and nothing is left to hand over.
+bool Rfc2217SerialDevice::TakeQueued()
+{
+    std::lock_guard lock(mutex_);
+    wakePending_ = false;
+    for (Segment& segment : queued_)
+        inFlight_.insert(inFlight_.end(), segment.bytes.begin(), segment.bytes.end());
+    queued_.clear();
+    inFlightData_ += queuedData_;
+    queuedData_ = 0;
+    if (inFlight_.size() == inFlightSent_) {
+        inFlight_.clear();
+        inFlightSent_ = 0;
+        inFlightData_ = 0;
+        changed_.notify_all();
+    }
+    return !gone_ && !(stop_ && inFlight_.empty());
+}
+
+void Rfc2217SerialDevice::SendSome()
+{
+    while (inFlightSent_ < inFlight_.size()) {
+        const ssize_t sent = ::send(socket_, inFlight_.data() + inFlightSent_, inFlight_.size() - inFlightSent_,
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            inFlightSent_ += static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        std::lock_guard lock(mutex_);
+        MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
+        return;
+    }
+}
+
+void Rfc2217SerialDevice::ReceiveSome()
+{
+    uint8_t buffer[kReceiveChunk];
+    const ssize_t got = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    std::lock_guard lock(mutex_);
+    if (got == 0)
+        MarkGoneLocked("the server at " + peer_ + " closed the connection");
+    else if (got < 0)
+        MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
+    else
+        codec_.Feed(buffer, static_cast<size_t>(got), *this);
+    changed_.notify_all();
+}
+
+void Rfc2217SerialDevice::IoThread()
+{
+    auto stopDeadline = std::chrono::steady_clock::time_point::max();
+    while (TakeQueued()) {
+        SendSome();
+        const bool pending = inFlightSent_ < inFlight_.size();
+        {
+            std::lock_guard lock(mutex_);
+            if (stop_ && stopDeadline == std::chrono::steady_clock::time_point::max())
+                stopDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.closeFlushMs);
+        }
+        if (std::chrono::steady_clock::now() >= stopDeadline)
+            break;
+        pollfd fds[2] = {{socket_, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
+        const int timeout = stopDeadline == std::chrono::steady_clock::time_point::max() ? -1 : 10;
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
+            std::lock_guard lock(mutex_);
+            MarkGoneLocked(std::string("waiting on the connection failed: ") + std::strerror(errno));
+            break;
+        }
+        if (fds[1].revents & POLLIN) {
+            eventfd_t value = 0;
+            ::eventfd_read(wakeFd_, &value);
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
+            ReceiveSome();
+    }
+}
+
+void Rfc2217SerialDevice::OnData(const uint8_t* data, size_t count)
+{
+    const size_t room = input_.size() < kInputRoom ? kInputRoom - input_.size() : 0;
+    const size_t kept = std::min(room, count);
+    input_.insert(input_.end(), data, data + kept);
+    if (kept < count)
+        ++counts_.bufferOverrun;
+}
+
+Rfc2217SerialDevice::OptionState* Rfc2217SerialDevice::LocalOption(uint8_t option)
+{
+    switch (option) {
+    case kOptionBinary:
+        return &localBinary_;
+    case kOptionSuppressGoAhead:
+        return &localSga_;
+    case kOptionComPort:
+        return &localComPort_;
+    default:
+        return nullptr;
+    }
+}
+
+Rfc2217SerialDevice::OptionState* Rfc2217SerialDevice::RemoteOption(uint8_t option)
+{
+    switch (option) {
+    case kOptionBinary:
+        return &remoteBinary_;
+    case kOptionSuppressGoAhead:
+        return &remoteSga_;
+    default:
+        return nullptr;
+    }
+}
+
+// Agrees to what we support and declines the rest; an answer to our own request is not
+// answered again, so the two sides never loop.
+void Rfc2217SerialDevice::OnOption(uint8_t verb, uint8_t option)
+{
+    const bool local = verb == kDo || verb == kDont;
+    OptionState* state = local ? LocalOption(option) : RemoteOption(option);
+    const bool positive = verb == kDo || verb == kWill;
+    const uint8_t yes = local ? kWill : kDo;
+    const uint8_t no = local ? kWont : kDont;
+    std::vector<uint8_t> answer;
+    if (!state) {
+        if (positive)
+            answer = Option(no, option);
+    } else if (positive) {
+        if (!state->enabled && !state->requested)
+            answer = Option(yes, option);
+        state->enabled = true;
+        state->requested = false;
+    } else {
+        if (state->enabled)
+            answer = Option(no, option);
+        if (option == kOptionComPort && local)
+            comPortRefused_ = true;
+        state->enabled = false;
+        state->requested = false;
+    }
+    inFlight_.insert(inFlight_.end(), answer.begin(), answer.end());
+}
+
+void Rfc2217SerialDevice::OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload)
+{
+    if (option != kOptionComPort || payload.empty())
+        return;
+    OnComPortReply(payload[0], std::vector<uint8_t>(payload.begin() + 1, payload.end()));
+}
+
+void Rfc2217SerialDevice::OnComPortReply(uint8_t command, const std::vector<uint8_t>& value)
+{
+    if (command == kSetBaudRate + kReplyOffset) {
+        if (value.size() >= 4)
+            replyRate_ = (uint32_t(value[0]) << 24) | (uint32_t(value[1]) << 16) | (uint32_t(value[2]) << 8) | value[3];
+        ++rateReplies_;
+        return;
+    }
+    if (value.empty())
+        return;
+    const uint8_t first = value[0];
+    switch (command) {
+    case kSetDataSize + kReplyOffset:
+        replyDataSize_ = first;
+        break;
+    case kSetParity + kReplyOffset:
+        replyParity_ = first;
+        break;
+    case kSetStopSize + kReplyOffset:
+        replyStopSize_ = first;
+        break;
+    case kSetControl + kReplyOffset:
+        if (first >= kControlFlowNone && first <= kControlFlowRtsCts)
+            replyFlow_ = first;
+        break;
+    case kNotifyLineState + kReplyOffset:
+        counts_.framing += (first & kLineFraming) ? 1 : 0;
+        counts_.parity += (first & kLineParity) ? 1 : 0;
+        counts_.overrun += (first & kLineOverrun) ? 1 : 0;
+        counts_.breaks += (first & kLineBreak) ? 1 : 0;
+        break;
+    case kNotifyModemState + kReplyOffset:
+        modemState_ = first;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace kestrum

@@ -1,0 +1,164 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/rfc2217_telnet_codec.h"
+#include "platform/serial_device.h"
+
+namespace kestrum {
+
+// A serial port on a device server, reached over TCP with Telnet COM-port control
+// (RFC 2217): port names "rfc2217://host:port" (an IPv6 address in brackets).
+//
+// One I/O thread owns the socket: it sends what the caller queued, in order, and reads
+// data, replies and notifications. Line changes (DTR, RTS, break) are queued and sent at
+// once, without waiting for the server's reply, so a programmer that toggles lines
+// millions of times is not held up by the network; the I/O thread sends whatever piled
+// up while it was busy in one go. What the caller cannot see without asking the server
+// is approximated as follows:
+// - GetModemStatus asks the server a question (the current rate) and waits for the
+//   answer; a server answers in order, so DSR and CTS are those it reported before
+//   answering, i.e. after applying every earlier line change. How fresh that is depends
+//   on the server: one that polls its modem lines (some do, once a second) reports late.
+// - OutputQueued counts the bytes not yet handed to the operating system's socket
+//   (0xFF counted twice, as it goes out doubled); bytes in the socket, in the server or in
+//   its UART are not seen. Drain therefore ends when the last byte has been handed over,
+//   which on a real line is earlier than the last byte leaving the far UART.
+// - DiscardOutput drops the bytes not yet handed over and asks the server to purge its
+//   receive buffer; DiscardInput drops what has arrived and asks it to purge its transmit
+//   buffer. Bytes already under way on the network still arrive.
+// - Line errors are counted from the server's line-state notifications.
+// - Settings are confirmed by the server's replies: a rate, size, parity or stop size it
+//   answers with another value counts as refused.
+//
+// A refused connection, a server that closes at once or never takes up COM-port control,
+// a dropped connection and a server that stops answering all end every wait at once;
+// OpenErrorText gives the reason, also for a connection lost after the open.
+class Rfc2217SerialDevice : public ISerialDevice, private Rfc2217TelnetCodec::Sink {
+public:
+    static constexpr const char* kPrefix = "rfc2217://";
+
+    struct Timing {
+        int connectMs = 5000;    // TCP connection
+        int answerMs = 3000;     // negotiation, each settings change and each round trip
+        int closeFlushMs = 500;  // Close still hands over what is queued this long
+    };
+
+    Rfc2217SerialDevice() : Rfc2217SerialDevice(Timing{}) {}
+    explicit Rfc2217SerialDevice(Timing timing);
+    ~Rfc2217SerialDevice() override;
+    Rfc2217SerialDevice(const Rfc2217SerialDevice&) = delete;
+    Rfc2217SerialDevice& operator=(const Rfc2217SerialDevice&) = delete;
+
+    // Splits "rfc2217://host:port"; false when the name is not of that form.
+    static bool ParseName(const std::string& name, std::string& host, std::string& port);
+
+    bool Open(const std::string& name) override;
+    SerialOpenError OpenError() const override;
+    std::string OpenErrorText() const override;
+    bool IsOpen() const override { return socket_ >= 0; }
+    void Close() override;
+
+    bool GetSettings(SerialLineSettings& settings) override;
+    bool ApplySettings(const SerialLineSettings& settings) override;
+
+    long Write(const uint8_t* data, size_t count) override;
+    long Read(uint8_t* data, size_t room) override;
+    int Wait(int request, int timeoutMs) override;
+    void Release() override;
+
+    long InputQueued() override;
+    long OutputQueued() override;
+    bool Drain(int timeoutMs) override;
+    void DiscardInput() override;
+    void DiscardOutput() override;
+
+    bool SetDtr(bool on) override;
+    bool SetRts(bool on) override;
+    bool SetBreak(bool on) override;
+    bool GetModemStatus(bool& dsr, bool& cts) override;
+    bool ErrorCounts(SerialErrorCounts& counts) override;
+
+    // Questions answered by the server since the open (settings changes and modem reads).
+    uint64_t RoundTrips() const;
+
+private:
+    struct Segment {
+        bool data = false;
+        std::vector<uint8_t> bytes;
+    };
+    struct OptionState {
+        bool enabled = false;
+        bool requested = false;
+    };
+
+    bool FailOpen(SerialOpenError error, const std::string& text);
+    bool Connect(const std::string& host, const std::string& port);
+    bool Negotiate();
+    bool ReadServerSettings();
+    void MarkGoneLocked(const std::string& text);
+    void Enqueue(bool data, const std::vector<uint8_t>& bytes);
+    void EnqueueLocked(bool data, const std::vector<uint8_t>& bytes);
+    bool EnqueueControl(uint8_t value);
+    bool AskServer(std::unique_lock<std::mutex>& lock);
+    template <typename Predicate>
+    bool WaitFor(std::unique_lock<std::mutex>& lock, int timeoutMs, Predicate predicate);
+    int ConditionsLocked(int request) const;
+    size_t QueuedBytesLocked() const;
+
+    void IoThread();
+    bool TakeQueued();
+    void SendSome();
+    void ReceiveSome();
+    void OnData(const uint8_t* data, size_t count) override;
+    void OnOption(uint8_t verb, uint8_t option) override;
+    void OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload) override;
+    void OnComPortReply(uint8_t command, const std::vector<uint8_t>& value);
+    OptionState* LocalOption(uint8_t option);
+    OptionState* RemoteOption(uint8_t option);
+
+    const Timing timing_;
+    std::string peer_;  // host:port, for texts
+    int socket_ = -1;
+    int wakeFd_ = -1;
+    std::thread io_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    SerialOpenError openError_ = SerialOpenError::None;
+    std::string failText_;
+    bool stop_ = false;
+    bool gone_ = false;
+    bool released_ = false;
+    bool wakePending_ = false;
+    std::deque<Segment> queued_;       // not yet taken by the I/O thread
+    size_t queuedData_ = 0;            // data bytes in queued_
+    size_t inFlightData_ = 0;          // data bytes taken and not yet all handed over
+    std::deque<uint8_t> input_;
+    SerialLineSettings settings_;
+    OptionState localBinary_, localSga_, localComPort_;
+    OptionState remoteBinary_, remoteSga_;
+    bool comPortRefused_ = false;
+    uint64_t rateAsks_ = 0;     // SET-BAUDRATE commands sent
+    uint64_t rateReplies_ = 0;  // their answers received
+    uint64_t roundTrips_ = 0;
+    uint32_t replyRate_ = 0;
+    std::optional<uint8_t> replyDataSize_, replyParity_, replyStopSize_, replyFlow_;
+    uint8_t modemState_ = 0;
+    SerialErrorCounts counts_;
+    SerialErrorCounts countsSeen_;
+
+    // I/O thread only.
+    Rfc2217TelnetCodec codec_;
+    std::vector<uint8_t> inFlight_;
+    size_t inFlightSent_ = 0;
+};
+
+} // namespace kestrum
