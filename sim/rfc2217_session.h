@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/rfc2217_telnet_codec.h"
+#include "sim/device_model.h"
+#include "sim/sim_serial_device.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace kestrum {
+
+// Counters a server keeps over all its connections.
+struct Rfc2217ServerCounters {
+    std::atomic<uint64_t> roundTrips{0};  // rate questions answered: each is a client's round trip
+    std::atomic<uint64_t> lineChanges{0}; // DTR, RTS and break commands applied
+    std::atomic<uint64_t> clients{0};     // connections served
+};
+
+// One client connection of the simulator's COM-port-control server, over a simulated
+// serial device attached to the model. The reading side applies the client's data,
+// settings and line changes in the order they came and answers each command; after every
+// line change it reads DSR and CTS and reports a change at once, so an answer always
+// comes after the report of every change that came before it. A second thread carries
+// the device's bytes to the client and reports changes the device makes on its own
+// (looked at every few milliseconds) and line errors.
+class Rfc2217Session : private Rfc2217TelnetCodec::Sink {
+public:
+    Rfc2217Session(int socket, std::shared_ptr<DeviceModel> model, bool paced, Rfc2217ServerCounters& counters);
+    ~Rfc2217Session() override;
+    Rfc2217Session(const Rfc2217Session&) = delete;
+    Rfc2217Session& operator=(const Rfc2217Session&) = delete;
+
+    // Serves until the client goes, the device goes, Drop is called or stop becomes true.
+    void Run(const std::atomic<bool>& stop);
+    // Closes the connection (from any thread): the client sees the server hang up.
+    void Drop();
+
+private:
+    void Pump();
+    void PumpDeviceBytes();
+    void ReportLineErrorsLocked();
+    void ReportModemLocked(bool always);
+    void Append(const std::vector<uint8_t>& bytes);
+    void Reply(uint8_t command, uint8_t value);
+    void FlushLocked();
+    void Flush();
+    void HearData(const uint8_t* data, size_t count);
+
+    void OnData(const uint8_t* data, size_t count) override;
+    void OnOption(uint8_t verb, uint8_t option) override;
+    void OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload) override;
+    void OnComPort(uint8_t command, const std::vector<uint8_t>& value);
+    void OnSetBaudRate(const std::vector<uint8_t>& value);
+    void OnLineSetting(uint8_t command, uint8_t value);
+    void OnSetControl(uint8_t value);
+    void OnPurge(uint8_t value);
+    void ApplyLine(bool& line, bool on, bool (ISerialDevice::*set)(bool));
+
+    const int socket_;
+    Rfc2217ServerCounters& counters_;
+    SimSerialDevice device_;
+    Rfc2217TelnetCodec codec_;
+    std::atomic<bool> ending_{false};
+    bool dtr_ = true;
+    bool rts_ = true;
+    bool break_ = false;
+
+    std::mutex outMutex_;          // the outgoing stream and what has been reported on it
+    std::vector<uint8_t> out_;
+    bool sendFailed_ = false;
+    uint8_t modemMask_ = 0;
+    uint8_t lineMask_ = 0;
+    uint8_t modemReported_ = 0;
+    SerialErrorCounts countsReported_;
+};
+
+}  // namespace kestrum

@@ -1,0 +1,144 @@
+#include "platform/rfc2217_serial_device.h"
+#include "platform/serial_device_factory.h"
+#include "sim/rfc2217_server.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+using namespace kestrum;
+
+namespace {
+
+// A loop-back plug: every byte comes back, DTR shows on DSR and RTS on CTS.
+class LoopbackPlug : public DeviceModel {
+protected:
+    void OnByte(const HeardByte& byte, SimTime now) override { Send(&byte.value, 1, now); }
+    void OnLines(const PcLines&, const PcLines& after, SimTime) override
+    {
+        SetModemLines(DeviceLines{after.dtr, after.rts});
+    }
+    void OnAttach(SimTime) override { SetModemLines(DeviceLines{Lines().dtr, Lines().rts}); }
+};
+
+class Rfc2217Loopback : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(server_.Open(error)) << error;
+        server_.Start();
+        ASSERT_TRUE(device_.Open(server_.Url())) << device_.OpenErrorText();
+        SerialLineSettings line;
+        ASSERT_TRUE(device_.ApplySettings(line));
+    }
+
+    std::vector<uint8_t> ReadAll(size_t count)
+    {
+        std::vector<uint8_t> got;
+        uint8_t buffer[4096];
+        while (got.size() < count) {
+            const int bits = device_.Wait(ISerialDevice::kReadable, 5000);
+            if (!(bits & ISerialDevice::kReadable))
+                break;
+            const long n = device_.Read(buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buffer, buffer + n);
+        }
+        return got;
+    }
+
+    Rfc2217Server server_{std::make_shared<LoopbackPlug>(), {.paced = false}};
+    Rfc2217SerialDevice device_;
+};
+
+}  // namespace
+
+TEST_F(Rfc2217Loopback, EveryByteValueComesBackIntactIncludingRunsOfIac)
+{
+    std::vector<uint8_t> sent;
+    for (int round = 0; round < 40; ++round)
+        for (int value = 0; value < 256; ++value)
+            sent.push_back(static_cast<uint8_t>(value));
+    sent.insert(sent.end(), 999, 0xFF);
+    size_t written = 0;
+    while (written < sent.size()) {
+        const long n = device_.Write(sent.data() + written, sent.size() - written);
+        ASSERT_GE(n, 0);
+        written += static_cast<size_t>(n);
+    }
+    EXPECT_TRUE(device_.Drain(5000));
+    EXPECT_EQ(ReadAll(sent.size()), sent);
+}
+
+// Each read must see the line change made just before it, however fast they follow.
+TEST_F(Rfc2217Loopback, ModemReadAfterALineChangeSeesItsEffect)
+{
+    for (int i = 0; i < 500; ++i) {
+        const bool dtr = (i % 2) == 0;
+        const bool rts = (i % 3) == 0;
+        ASSERT_TRUE(device_.SetDtr(dtr));
+        ASSERT_TRUE(device_.SetRts(rts));
+        bool dsr = !dtr;
+        bool cts = !rts;
+        ASSERT_TRUE(device_.GetModemStatus(dsr, cts));
+        ASSERT_EQ(dsr, dtr) << "read " << i;
+        ASSERT_EQ(cts, rts) << "read " << i;
+    }
+    EXPECT_GE(server_.Counters().roundTrips.load(), 500u);
+}
+
+TEST_F(Rfc2217Loopback, RatesAndFramesReachTheServerAndAreConfirmed)
+{
+    SerialLineSettings line;
+    line.baudRate = 14400;
+    line.flow = SerialLineSettings::Flow::RtsCts;
+    EXPECT_TRUE(device_.ApplySettings(line));
+    SerialLineSettings now;
+    ASSERT_TRUE(device_.GetSettings(now));
+    EXPECT_EQ(now.baudRate, 14400u);
+    EXPECT_EQ(now.flow, SerialLineSettings::Flow::RtsCts);
+    line.stopBits = 3;
+    EXPECT_FALSE(device_.ApplySettings(line));
+}
+
+// Hanging up ends a wait that has no time limit, and says why.
+TEST_F(Rfc2217Loopback, ServerHangingUpEndsEveryWaitAtOnce)
+{
+    int result = 0;
+    std::thread receiver([&] { result = device_.Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, -1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    server_.DropClient();
+    receiver.join();
+    EXPECT_EQ(result & ISerialDevice::kGone, ISerialDevice::kGone);
+    EXPECT_NE(device_.OpenErrorText().find("closed the connection"), std::string::npos) << device_.OpenErrorText();
+    bool dsr = false;
+    bool cts = false;
+    EXPECT_FALSE(device_.GetModemStatus(dsr, cts));
+    EXPECT_FALSE(device_.SetDtr(true));
+    EXPECT_EQ(device_.Write(reinterpret_cast<const uint8_t*>("x"), 1), -1);
+}
+
+TEST_F(Rfc2217Loopback, ASecondClientIsTurnedAwayAsBusyWhileTheFirstIsServed)
+{
+    Rfc2217SerialDevice second;
+    EXPECT_FALSE(second.Open(server_.Url()));
+    EXPECT_EQ(second.OpenError(), SerialOpenError::Busy);
+    device_.Close();
+    // The server is free again as soon as the first one has gone.
+    bool opened = false;
+    for (int attempt = 0; attempt < 50 && !opened; ++attempt) {
+        opened = second.Open(server_.Url());
+        if (!opened)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(opened) << second.OpenErrorText();
+}
+
+TEST(Rfc2217Factory, NetworkPortNamesGetTheNetworkClientWithoutRegistration)
+{
+    auto device = CreateSerialDevice("rfc2217://127.0.0.1:1");
+    EXPECT_NE(dynamic_cast<Rfc2217SerialDevice*>(device.get()), nullptr);
+}
