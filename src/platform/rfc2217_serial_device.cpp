@@ -25,6 +25,14 @@ constexpr size_t kInputRoom = 1 << 20;
 // Bytes queued for the I/O thread; Write takes no more, line changes wait for room.
 constexpr size_t kOutputRoom = 256 * 1024;
 constexpr size_t kReceiveChunk = 64 * 1024;
+// While a caller reads the input itself the I/O thread looks again this often.
+constexpr int kIoSliceMs = 20;
+// While line changes keep coming the I/O thread sends them this often; after this many
+// ticks without any it sleeps until woken.
+constexpr int kTickMs = 1;
+constexpr int kTicksBeforeIdle = 20;
+// Close's last hand-over looks this often whether time is up.
+constexpr int kStopSliceMs = 10;
 
 constexpr uint8_t kModemMask = kModemDsr | kModemCts | kModemDeltaDsr | kModemDeltaCts;
 constexpr uint8_t kLineMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
@@ -170,6 +178,8 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
     codec_ = Rfc2217TelnetCodec{};
     inFlight_.clear();
     inFlightSent_ = 0;
+    ownerReading_ = ioReading_ = ioTicking_ = false;
+    stopDeadline_ = std::chrono::steady_clock::time_point::max();
     std::string host;
     std::string port;
     if (!ParseName(name, host, port))
@@ -351,15 +361,17 @@ size_t Rfc2217SerialDevice::QueuedBytesLocked() const
 }
 
 // Consecutive pieces of one kind share a segment, so discarding data keeps commands.
-void Rfc2217SerialDevice::EnqueueLocked(bool data, const std::vector<uint8_t>& bytes)
+// Data wakes the I/O thread at once. Line changes wake it only when it is idle: while
+// they keep coming it looks every kTickMs anyway, so a burst costs one send per tick and
+// not one per change, and a single change after a pause still goes out at once.
+void Rfc2217SerialDevice::EnqueueLocked(bool data, const std::vector<uint8_t>& bytes, bool wake)
 {
     if (queued_.empty() || queued_.back().data != data)
         queued_.push_back(Segment{data, {}});
     queued_.back().bytes.insert(queued_.back().bytes.end(), bytes.begin(), bytes.end());
     if (data)
         queuedData_ += bytes.size();
-    // One wake-up per batch: the I/O thread takes everything queued when it comes.
-    if (!wakePending_) {
+    if (wake && !wakePending_ && (data || !ioTicking_)) {
         wakePending_ = true;
         ::eventfd_write(wakeFd_, 1);
     }
@@ -393,8 +405,41 @@ bool Rfc2217SerialDevice::AskServer(std::unique_lock<std::mutex>& lock)
     if (gone_)
         return false;
     const uint64_t ask = ++rateAsks_;
-    EnqueueLocked(false, ComPort32(kSetBaudRate, 0));
-    if (!WaitFor(lock, timing_.answerMs, [&] { return rateReplies_ >= ask; })) {
+    EnqueueLocked(false, ComPort32(kSetBaudRate, 0), false);
+    return AwaitAnswer(lock, ask);
+}
+
+// The caller sends and reads the socket itself while it waits for an answer, so a round
+// trip costs no hand-over between threads; the I/O thread keeps off the input meanwhile.
+bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64_t ask)
+{
+    ownerReading_ = true;
+    lock.unlock();
+    SendQueued();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.answerMs);
+    auto answered = [&] { return gone_ || rateReplies_ >= ask; };
+    lock.lock();
+    while (!answered() && std::chrono::steady_clock::now() < deadline) {
+        // The I/O thread may have started a read before we took over: let it finish.
+        if (ioReading_) {
+            changed_.wait_until(lock, deadline, [&] { return !ioReading_ || answered(); });
+            continue;
+        }
+        lock.unlock();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd fd{socket_, POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, kIoSliceMs))) > 0)
+            ReceiveSome();
+        lock.lock();
+    }
+    ownerReading_ = false;
+    changed_.notify_all();
+    // An idle I/O thread is not watching the input: let it take over now.
+    if (!ioTicking_)
+        ::eventfd_write(wakeFd_, 1);
+    if (gone_)
+        return false;
+    if (rateReplies_ < ask) {
         MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
         return false;
     }
@@ -428,12 +473,9 @@ bool Rfc2217SerialDevice::ApplySettings(const SerialLineSettings& settings)
     EnqueueLocked(false, ComPort(kSetStopSize, static_cast<uint8_t>(settings.stopBits)));
     EnqueueLocked(false, ComPort(kSetControl, FlowCode(settings.flow)));
     const uint64_t ask = ++rateAsks_;
-    EnqueueLocked(false, ComPort32(kSetBaudRate, settings.baudRate));
-    if (!WaitFor(lock, timing_.answerMs, [&] { return rateReplies_ >= ask; })) {
-        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    EnqueueLocked(false, ComPort32(kSetBaudRate, settings.baudRate), false);
+    if (!AwaitAnswer(lock, ask))
         return false;
-    }
-    ++roundTrips_;
     // A server that does not answer a size, parity or stop size is taken at its word.
     const bool taken = RateClose(settings.baudRate, replyRate_) &&
                        replyDataSize_.value_or(settings.dataBits) == settings.dataBits &&
@@ -584,29 +626,26 @@ bool Rfc2217SerialDevice::ErrorCounts(SerialErrorCounts& counts)
     return true;
 }
 
-// ---- I/O thread ---------------------------------------------------------------------
+// ---- socket ------------------------------------------------------------------------
 
-// Moves everything queued behind what is in flight. False when the thread should end:
-// the connection is gone, or Close asked and nothing is left to hand over.
+// Moves everything queued behind what is in flight (send lock held); true when there
+// was something.
 bool Rfc2217SerialDevice::TakeQueued()
 {
     std::lock_guard lock(mutex_);
     wakePending_ = false;
+    const bool any = !queued_.empty();
     for (Segment& segment : queued_)
         inFlight_.insert(inFlight_.end(), segment.bytes.begin(), segment.bytes.end());
     queued_.clear();
     inFlightData_ += queuedData_;
     queuedData_ = 0;
-    if (inFlight_.size() == inFlightSent_) {
-        inFlight_.clear();
-        inFlightSent_ = 0;
-        inFlightData_ = 0;
-        changed_.notify_all();
-    }
-    return !gone_ && !(stop_ && inFlight_.empty());
+    return any;
 }
 
-void Rfc2217SerialDevice::SendSome()
+// Hands over what the socket takes without blocking (send lock held); true when nothing
+// is left in flight.
+bool Rfc2217SerialDevice::SendSome()
 {
     while (inFlightSent_ < inFlight_.size()) {
         const ssize_t sent = ::send(socket_, inFlight_.data() + inFlightSent_, inFlight_.size() - inFlightSent_,
@@ -618,15 +657,32 @@ void Rfc2217SerialDevice::SendSome()
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
+            return false;
         std::lock_guard lock(mutex_);
         MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
-        return;
+        return false;
     }
+    inFlight_.clear();
+    inFlightSent_ = 0;
+    std::lock_guard lock(mutex_);
+    inFlightData_ = 0;
+    changed_.notify_all();
+    return true;
+}
+
+// Sends what is queued from the calling thread; what the socket cannot take yet is left
+// to the I/O thread.
+void Rfc2217SerialDevice::SendQueued()
+{
+    std::lock_guard send(sendMutex_);
+    TakeQueued();
+    if (!SendSome())
+        ::eventfd_write(wakeFd_, 1);
 }
 
 void Rfc2217SerialDevice::ReceiveSome()
 {
+    std::lock_guard reading(readMutex_);
     uint8_t buffer[kReceiveChunk];
     const ssize_t got = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
     if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
@@ -641,22 +697,39 @@ void Rfc2217SerialDevice::ReceiveSome()
     changed_.notify_all();
 }
 
+// False when the thread should end: the connection is gone, or Close asked and
+// everything has been handed over or the time for that has passed.
+bool Rfc2217SerialDevice::IoKeepsRunning(bool& pending, int& idleTicks)
+{
+    bool took = false;
+    {
+        std::lock_guard send(sendMutex_);
+        took = TakeQueued();
+        pending = !SendSome();
+    }
+    std::lock_guard lock(mutex_);
+    idleTicks = took ? 0 : idleTicks + 1;
+    ioTicking_ = idleTicks < kTicksBeforeIdle;
+    if (stop_ && stopDeadline_ == std::chrono::steady_clock::time_point::max())
+        stopDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.closeFlushMs);
+    return !gone_ && !(stop_ && (!pending || std::chrono::steady_clock::now() >= stopDeadline_));
+}
+
 void Rfc2217SerialDevice::IoThread()
 {
-    auto stopDeadline = std::chrono::steady_clock::time_point::max();
-    while (TakeQueued()) {
-        SendSome();
-        const bool pending = inFlightSent_ < inFlight_.size();
+    bool pending = false;
+    int idleTicks = kTicksBeforeIdle;
+    while (IoKeepsRunning(pending, idleTicks)) {
+        bool ownerReading = false;
+        int sliceMs = -1;
         {
             std::lock_guard lock(mutex_);
-            if (stop_ && stopDeadline == std::chrono::steady_clock::time_point::max())
-                stopDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.closeFlushMs);
+            ownerReading = ownerReading_;
+            sliceMs = ioTicking_ ? kTickMs : stop_ ? kStopSliceMs : ownerReading ? kIoSliceMs : -1;
         }
-        if (std::chrono::steady_clock::now() >= stopDeadline)
-            break;
-        pollfd fds[2] = {{socket_, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
-        const int timeout = stopDeadline == std::chrono::steady_clock::time_point::max() ? -1 : 10;
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) {
+        const short input = ownerReading ? 0 : POLLIN;
+        pollfd fds[2] = {{socket_, static_cast<short>(input | (pending ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
+        if (::poll(fds, 2, sliceMs) < 0 && errno != EINTR) {
             std::lock_guard lock(mutex_);
             MarkGoneLocked(std::string("waiting on the connection failed: ") + std::strerror(errno));
             break;
@@ -665,9 +738,23 @@ void Rfc2217SerialDevice::IoThread()
             eventfd_t value = 0;
             ::eventfd_read(wakeFd_, &value);
         }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) && StartIoRead()) {
             ReceiveSome();
+            std::lock_guard lock(mutex_);
+            ioReading_ = false;
+            changed_.notify_all();
+        }
     }
+}
+
+// A caller waiting for an answer reads the input itself; the I/O thread then keeps off.
+bool Rfc2217SerialDevice::StartIoRead()
+{
+    std::lock_guard lock(mutex_);
+    if (ownerReading_)
+        return false;
+    ioReading_ = true;
+    return true;
 }
 
 void Rfc2217SerialDevice::OnData(const uint8_t* data, size_t count)
@@ -731,7 +818,8 @@ void Rfc2217SerialDevice::OnOption(uint8_t verb, uint8_t option)
         state->enabled = false;
         state->requested = false;
     }
-    inFlight_.insert(inFlight_.end(), answer.begin(), answer.end());
+    if (!answer.empty())
+        EnqueueLocked(false, answer);
 }
 
 void Rfc2217SerialDevice::OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload)

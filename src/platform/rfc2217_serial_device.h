@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,12 +18,13 @@ namespace kestrum {
 // A serial port on a device server, reached over TCP with Telnet COM-port control
 // (RFC 2217): port names "rfc2217://host:port" (an IPv6 address in brackets).
 //
-// One I/O thread owns the socket: it sends what the caller queued, in order, and reads
-// data, replies and notifications. Line changes (DTR, RTS, break) are queued and sent at
-// once, without waiting for the server's reply, so a programmer that toggles lines
-// millions of times is not held up by the network; the I/O thread sends whatever piled
-// up while it was busy in one go. What the caller cannot see without asking the server
-// is approximated as follows:
+// An I/O thread sends what callers queue, in order, and reads data, replies and
+// notifications. Line changes (DTR, RTS, break) are queued and sent at once, without
+// waiting for the server's reply, so a programmer that toggles lines millions of times is
+// not held up by the network; during a burst the I/O thread sends what piled up once a
+// millisecond, so a change waits at most that long. A caller that waits for an answer sends and reads the socket itself meanwhile,
+// which saves two thread hand-overs per round trip. What the caller cannot see without
+// asking the server is approximated as follows:
 // - GetModemStatus asks the server a question (the current rate) and waits for the
 //   answer; a server answers in order, so DSR and CTS are those it reported before
 //   answering, i.e. after applying every earlier line change. How fresh that is depends
@@ -105,18 +107,22 @@ private:
     bool ReadServerSettings();
     void MarkGoneLocked(const std::string& text);
     void Enqueue(bool data, const std::vector<uint8_t>& bytes);
-    void EnqueueLocked(bool data, const std::vector<uint8_t>& bytes);
+    void EnqueueLocked(bool data, const std::vector<uint8_t>& bytes, bool wake = true);
     bool EnqueueControl(uint8_t value);
     bool AskServer(std::unique_lock<std::mutex>& lock);
+    bool AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64_t ask);
     template <typename Predicate>
     bool WaitFor(std::unique_lock<std::mutex>& lock, int timeoutMs, Predicate predicate);
     int ConditionsLocked(int request) const;
     size_t QueuedBytesLocked() const;
 
     void IoThread();
+    bool IoKeepsRunning(bool& pending, int& idleTicks);
     bool TakeQueued();
-    void SendSome();
+    bool SendSome();
+    void SendQueued();
     void ReceiveSome();
+    bool StartIoRead();
     void OnData(const uint8_t* data, size_t count) override;
     void OnOption(uint8_t verb, uint8_t option) override;
     void OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload) override;
@@ -155,8 +161,14 @@ private:
     SerialErrorCounts counts_;
     SerialErrorCounts countsSeen_;
 
-    // I/O thread only.
+    bool ownerReading_ = false;  // a caller waiting for an answer reads the input itself
+    bool ioReading_ = false;     // the I/O thread is reading the input
+    bool ioTicking_ = false;     // the I/O thread looks at the queue every tick
+    std::chrono::steady_clock::time_point stopDeadline_;
+
+    std::mutex readMutex_;  // one reader of the socket at a time
     Rfc2217TelnetCodec codec_;
+    std::mutex sendMutex_;  // one sender: what is in flight
     std::vector<uint8_t> inFlight_;
     size_t inFlightSent_ = 0;
 };
