@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         return written ? 0 : 1;
     }
     CatchStopSignals();
-    PtyServer server(MakeSimDevice(line));
+    PtyServer server(MakeSimDevice(line), line.paced);
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
         return 1;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,7 +26,7 @@ std::string SystemText(const char* what)
 
 }  // namespace
 
-PtyServer::PtyServer(std::shared_ptr<DeviceModel> model) : model_(std::move(model)) {}
+PtyServer::PtyServer(std::shared_ptr<DeviceModel> model, bool paced) : model_(std::move(model)), paced_(paced) {}
 
 PtyServer::~PtyServer()
 {
@@ -100,7 +101,7 @@ bool PtyServer::ReadLine(SerialLineSettings& settings) const
 
 int PtyServer::PollTimeoutMs() const
 {
-    if (!pending_.empty())
+    if (!pending_.empty() || backlog_)
         return 1;
     const SimTime due = model_->NextDue();
     if (due == kSimNever)
@@ -114,16 +115,39 @@ void PtyServer::Exchange(SimTime now)
     SerialLineSettings line;
     if (!ReadLine(line))
         return;
-    uint8_t buffer[4096];
-    const ssize_t got = ::read(master_, buffer, sizeof buffer);
-    if (got > 0)
-        model_->Hear(buffer, static_cast<size_t>(got), line, now);
+    HearFromTerminal(line, now);
     model_->Advance(now);
     std::vector<DeliveredByte> out;
     model_->TakeOutput(out, line, now);
     for (const DeliveredByte& byte : out)
         pending_.push_back(byte.value);
     FlushPending();
+}
+
+void PtyServer::HearFromTerminal(const SerialLineSettings& line, SimTime now)
+{
+    uint8_t buffer[4096];
+    size_t room = sizeof buffer;
+    const SimTime byteTime = ByteTime(line.baudRate);
+    if (paced_ && byteTime.count() > 0) {
+        // After an idle spell the next byte starts crossing now; while the terminal holds
+        // more, bytes follow each other back to back.
+        if (!backlog_)
+            lineFreeAt_ = std::max(lineFreeAt_, now - byteTime);
+        room = std::min<size_t>(room, static_cast<size_t>((now - lineFreeAt_) / byteTime));
+    }
+    const ssize_t got = room == 0 ? 0 : ::read(master_, buffer, room);
+    backlog_ = paced_ && (room == 0 || (got > 0 && static_cast<size_t>(got) == room));
+    if (got <= 0)
+        return;
+    if (!paced_ || byteTime.count() == 0) {
+        model_->Hear(buffer, static_cast<size_t>(got), line, now);
+        return;
+    }
+    for (ssize_t i = 0; i < got; ++i) {
+        lineFreeAt_ += byteTime;
+        model_->Hear(&buffer[i], 1, line, lineFreeAt_);
+    }
 }
 
 void PtyServer::FlushPending()
@@ -150,12 +174,15 @@ void PtyServer::Serve(const std::atomic<bool>& stop)
             ::poll(nullptr, 0, kPollMs);
             continue;
         }
-        pollfd fd{master_, POLLIN, 0};
+        // With a backlog the terminal is readable all the time; the wait is for the line.
+        pollfd fd{master_, static_cast<short>(backlog_ ? 0 : POLLIN), 0};
         ::poll(&fd, 1, PollTimeoutMs());
         Exchange(SimNow());
         // A device that has gone hangs the terminal up, as a pulled USB adapter would.
-        if (model_->Gone())
+        if (model_->Gone()) {
+            std::fprintf(stderr, "kestrum-sim: the device has gone; %s is hung up\n", portPath_.c_str());
             CloseFds();
+        }
     }
     model_->Detach(SimNow());
 }

@@ -17,7 +17,9 @@ namespace kestrum {
 // A pseudo-terminal has no control lines; DTR, RTS and break do not reach the model here.
 class PtyServer {
 public:
-    explicit PtyServer(std::shared_ptr<DeviceModel> model);
+    // Paced: the PC's bytes reach the model one character time apart at the terminal's rate
+    // (the rest waits in the terminal's buffer); unpaced: as soon as they are written.
+    explicit PtyServer(std::shared_ptr<DeviceModel> model, bool paced = true);
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -35,11 +37,15 @@ public:
 private:
     bool ReadLine(SerialLineSettings& settings) const;
     void Exchange(SimTime now);
+    void HearFromTerminal(const SerialLineSettings& line, SimTime now);
     void FlushPending();
     int PollTimeoutMs() const;
     void CloseFds();
 
     std::shared_ptr<DeviceModel> model_;
+    const bool paced_;
+    SimTime lineFreeAt_{0};  // paced: when the last byte taken from the terminal has crossed
+    bool backlog_ = false;   // paced: the terminal may hold more than was due
     int master_ = -1;
     int slave_ = -1;  // held open so the master never sees a hang-up between programs
     std::string portPath_;

@@ -53,3 +53,38 @@ TEST(PtyServer, TaggedCommandIsAnsweredAtTheReceiversRateOnly)
     EXPECT_NE(Exchange(server.PortPath(), 9600, "##\n%DM%dm\n", 3000).find("RE004%DM%"), std::string::npos);
     server.Stop();
 }
+
+TEST(PtyServer, BothDirectionsTakeTheCharacterTimesOfTheRate)
+{
+    ReceiverConfig config;
+    config.commands.rate = 9600;
+    PtyServer server(std::make_shared<ReceiverModel>(config));
+    std::string error;
+    ASSERT_TRUE(server.Open(error)) << error;
+    server.Start();
+    // The command's 99 characters take 103 ms at 9600 baud before the receiver has the whole
+    // line, and its 9-character reply 9 ms more.
+    const auto start = std::chrono::steady_clock::now();
+    const std::string heard = Exchange(server.PortPath(), 9600, std::string(90, 'x') + "##%DM%dm\n", 3000);
+    EXPECT_NE(heard.find("RE004%DM%"), std::string::npos);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(110));
+    server.Stop();
+}
+
+TEST(PtyServer, AStreamCrossesAtTheLineRateNotByteByByte)
+{
+    ReceiverConfig config;
+    config.commands.rate = 460800;
+    config.commands.echo = true;
+    PtyServer server(std::make_shared<ReceiverModel>(config));
+    std::string error;
+    ASSERT_TRUE(server.Open(error)) << error;
+    server.Start();
+    // 4000 characters take 87 ms at 460800 baud; one character per pass of the server's loop
+    // would take seconds.
+    const auto start = std::chrono::steady_clock::now();
+    const std::string heard = Exchange(server.PortPath(), 460800, std::string(4000, 'x') + "##%DM%\n", 10000);
+    EXPECT_NE(heard.find("%DM%"), std::string::npos);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    server.Stop();
+}
