@@ -274,13 +274,14 @@ bool Rfc2217SerialDevice::Negotiate()
     return true;
 }
 
-// The line as the server has it, so GetSettings before any change tells the truth;
-// and the notifications we want.
+// The line as the server has it, so GetSettings before any change tells the truth; the
+// notifications we want; and nothing left over in the server from an earlier client.
 bool Rfc2217SerialDevice::ReadServerSettings()
 {
     std::unique_lock lock(mutex_);
     EnqueueLocked(false, ComPort(kSetModemStateMask, kModemMask));
     EnqueueLocked(false, ComPort(kSetLineStateMask, kLineMask));
+    EnqueueLocked(false, ComPort(kPurgeData, kPurgeBoth));
     EnqueueLocked(false, ComPort(kSetControl, kControlAskFlow));
     EnqueueLocked(false, ComPort(kSetDataSize, 0));
     EnqueueLocked(false, ComPort(kSetParity, 0));
@@ -578,8 +579,6 @@ void Rfc2217SerialDevice::DiscardInput()
 {
     std::lock_guard lock(mutex_);
     input_.clear();
-    if (!gone_ && socket_ >= 0)
-        EnqueueLocked(false, ComPort(kPurgeData, kPurgeTransmit));
 }
 
 void Rfc2217SerialDevice::DiscardOutput()
@@ -587,8 +586,6 @@ void Rfc2217SerialDevice::DiscardOutput()
     std::lock_guard lock(mutex_);
     std::erase_if(queued_, [](const Segment& segment) { return segment.data; });
     queuedData_ = 0;
-    if (!gone_ && socket_ >= 0)
-        EnqueueLocked(false, ComPort(kPurgeData, kPurgeReceive));
 }
 
 bool Rfc2217SerialDevice::SetDtr(bool on)

@@ -33,9 +33,11 @@ namespace kestrum {
 //   (0xFF counted twice, as it goes out doubled); bytes in the socket, in the server or in
 //   its UART are not seen. Drain therefore ends when the last byte has been handed over,
 //   which on a real line is earlier than the last byte leaving the far UART.
-// - DiscardOutput drops the bytes not yet handed over and asks the server to purge its
-//   receive buffer; DiscardInput drops what has arrived and asks it to purge its transmit
-//   buffer. Bytes already under way on the network still arrive.
+// - DiscardOutput drops the bytes not yet handed over; DiscardInput drops what has
+//   arrived. Neither asks the server to purge its buffers: the request would reach it
+//   late, so it would throw away image bytes this side already counts as sent, or the
+//   device's answer to a command sent just after the discard. The server's buffers are
+//   purged once, at the open, against leftovers of an earlier client.
 // - Line errors are counted from the server's line-state notifications.
 // - Settings are confirmed by the server's replies: a rate, size, parity or stop size it
 //   answers with another value counts as refused.
