@@ -1,0 +1,197 @@
+#include "platform/rfc2217_serial_device.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace kestrum;
+using namespace kestrum::rfc2217;
+
+namespace {
+
+constexpr Rfc2217SerialDevice::Timing kQuick{2000, 500, 100};
+
+// A listening loopback socket; accepts only when asked to.
+class Listener {
+public:
+    Listener()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(fd_, 4);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~Listener() { Close(); }
+    void Close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int Fd() const { return fd_; }
+    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// A server that takes up COM-port control and answers rate questions until told to go
+// quiet; it never closes the connection itself.
+class MutableServer : private Rfc2217TelnetCodec::Sink {
+public:
+    MutableServer()
+    {
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~MutableServer()
+    {
+        stop_ = true;
+        thread_.join();
+        if (client_ >= 0)
+            ::close(client_);
+    }
+    std::string Url() const { return listener_.Url(); }
+    void GoQuiet() { quiet_ = true; }
+
+private:
+    void Serve()
+    {
+        while (!stop_) {
+            pollfd fd{client_ >= 0 ? client_ : listener_.Fd(), POLLIN, 0};
+            if (::poll(&fd, 1, 10) <= 0)
+                continue;
+            if (client_ < 0) {
+                client_ = ::accept(listener_.Fd(), nullptr, nullptr);
+                continue;
+            }
+            uint8_t buffer[4096];
+            const ssize_t n = ::recv(client_, buffer, sizeof buffer, 0);
+            if (n > 0 && !quiet_)
+                codec_.Feed(buffer, static_cast<size_t>(n), *this);
+        }
+    }
+    void OnData(const uint8_t*, size_t) override {}
+    void OnOption(uint8_t verb, uint8_t option) override
+    {
+        if (verb == kWill && option == kOptionComPort)
+            Send([&](std::vector<uint8_t>& out) { Rfc2217TelnetCodec::AppendOption(out, kDo, option); });
+    }
+    void OnSubnegotiation(uint8_t, const std::vector<uint8_t>& payload) override
+    {
+        if (!payload.empty() && payload[0] == kSetBaudRate)
+            Send([](std::vector<uint8_t>& out) { Rfc2217TelnetCodec::AppendComPort32(out, kSetBaudRate + kReplyOffset, 115200); });
+    }
+    template <typename Build>
+    void Send(Build build)
+    {
+        std::vector<uint8_t> out;
+        build(out);
+        ::send(client_, out.data(), out.size(), MSG_NOSIGNAL);
+    }
+
+    Listener listener_;
+    int client_ = -1;
+    Rfc2217TelnetCodec codec_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> quiet_{false};
+    std::thread thread_;
+};
+
+template <typename Action>
+std::chrono::milliseconds Timed(Action action)
+{
+    const auto start = std::chrono::steady_clock::now();
+    action();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+}  // namespace
+
+TEST(Rfc2217Client, NamesOtherThanHostAndPortAreNotFound)
+{
+    std::string host;
+    std::string port;
+    EXPECT_TRUE(Rfc2217SerialDevice::ParseName("rfc2217://[::1]:7000", host, port));
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, "7000");
+    for (const char* name : {"rfc2217://host", "rfc2217://:7000", "rfc2217://host:0", "rfc2217://host:70000",
+                             "rfc2217://host:70x", "rfc2217://a/b:7000"}) {
+        Rfc2217SerialDevice device(kQuick);
+        EXPECT_FALSE(device.Open(name)) << name;
+        EXPECT_EQ(device.OpenError(), SerialOpenError::NotFound) << name;
+        EXPECT_NE(device.OpenErrorText().find("rfc2217://host:port"), std::string::npos) << name;
+    }
+}
+
+TEST(Rfc2217Client, RefusedConnectionSaysSo)
+{
+    Listener listener;
+    const std::string url = listener.Url();
+    listener.Close();
+    Rfc2217SerialDevice device(kQuick);
+    EXPECT_FALSE(device.Open(url));
+    EXPECT_EQ(device.OpenError(), SerialOpenError::NotFound);
+    EXPECT_NE(device.OpenErrorText().find("connection refused"), std::string::npos) << device.OpenErrorText();
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_EQ(device.Wait(ISerialDevice::kReadable, -1), ISerialDevice::kGone);
+}
+
+// The connection is taken by the system but nothing ever answers.
+TEST(Rfc2217Client, SilentServerFailsTheOpenWithinTheAnswerTime)
+{
+    Listener listener;
+    Rfc2217SerialDevice device(kQuick);
+    bool opened = true;
+    const auto took = Timed([&] { opened = device.Open(listener.Url()); });
+    EXPECT_FALSE(opened);
+    EXPECT_NE(device.OpenErrorText().find("did not take up COM-port control"), std::string::npos)
+        << device.OpenErrorText();
+    EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+// A server that stops answering after the open: the read fails after the answer time,
+// and from then on the device counts as gone, so a programming run does not wait again
+// for every one of its bits.
+TEST(Rfc2217Client, ServerThatStopsAnsweringEndsWaitsPromptly)
+{
+    MutableServer server;
+    Rfc2217SerialDevice device(kQuick);
+    ASSERT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+    bool dsr = false;
+    bool cts = false;
+    EXPECT_TRUE(device.GetModemStatus(dsr, cts));
+    server.GoQuiet();
+    EXPECT_TRUE(device.SetDtr(false));
+    bool read = true;
+    const auto took = Timed([&] { read = device.GetModemStatus(dsr, cts); });
+    EXPECT_FALSE(read);
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_NE(device.OpenErrorText().find("did not answer"), std::string::npos) << device.OpenErrorText();
+    EXPECT_EQ(device.Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, -1) & ISerialDevice::kGone,
+              ISerialDevice::kGone);
+    EXPECT_FALSE(device.ApplySettings(SerialLineSettings{}));
+    EXPECT_FALSE(device.GetModemStatus(dsr, cts));
+}
+
+TEST(Rfc2217Client, ReleaseEndsOnlyAWaitThatWatchesForIt)
+{
+    MutableServer server;
+    Rfc2217SerialDevice device(kQuick);
+    ASSERT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+    device.Release();
+    EXPECT_EQ(device.Wait(ISerialDevice::kReadable, 20), ISerialDevice::kTimeout);
+    EXPECT_EQ(device.Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, 2000), ISerialDevice::kReleased);
+}
