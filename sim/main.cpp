@@ -2,6 +2,7 @@
 // benchmarks of the loader against something that behaves like the real devices.
 
 #include "sim/pty_server.h"
+#include "sim/rfc2217_server.h"
 #include "sim/sim_command_line.h"
 
 #include <atomic>
@@ -28,6 +29,22 @@ void CatchStopSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// The URL goes on the first line, as the pseudo-terminal's path does.
+int ServeRfc2217(const kestrum::SimCommandLine& line)
+{
+    using namespace kestrum;
+    Rfc2217Server server(MakeSimDevice(line), {line.paced, line.rfc2217Bind, *line.rfc2217Port});
+    std::string error;
+    if (!server.Open(error)) {
+        std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", server.Url().c_str());
+    std::fflush(stdout);
+    server.Serve(stopRequested);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -50,6 +67,8 @@ int main(int argc, char** argv)
         return written ? 0 : 1;
     }
     CatchStopSignals();
+    if (line.rfc2217Port)
+        return ServeRfc2217(line);
     PtyServer server(MakeSimDevice(line), line.paced);
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace kestrum {
@@ -15,6 +16,8 @@ namespace kestrum {
 namespace {
 
 constexpr int kAcceptSliceMs = 20;
+// How long a new client waits for the connection before it to end.
+constexpr int kHandOverMs = 500;
 // A client that takes nothing for this long is taken for gone.
 constexpr int kSendTimeoutMs = 5000;
 
@@ -111,8 +114,13 @@ void Rfc2217Server::AcceptOne(const std::atomic<bool>& stop)
     const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0)
         return;
+    // A client that closes and opens again at once (a program reopening its port) finds
+    // the server still ending its first connection: give that a moment to finish.
+    const auto graceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandOverMs);
+    while (HasSession() && !sessionEnded_ && std::chrono::steady_clock::now() < graceEnd && !stop)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (sessionEnded_)
-        EndSession();  // a client that reconnects at once finds the server free
+        EndSession();
     std::lock_guard lock(sessionMutex_);
     if (session_) {
         ::close(client);  // busy with another client
@@ -126,6 +134,12 @@ void Rfc2217Server::AcceptOne(const std::atomic<bool>& stop)
         session->Run(stop);
         sessionEnded_ = true;
     });
+}
+
+bool Rfc2217Server::HasSession()
+{
+    std::lock_guard lock(sessionMutex_);
+    return session_ != nullptr;
 }
 
 void Rfc2217Server::EndSession()

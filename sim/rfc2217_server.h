@@ -15,7 +15,8 @@ namespace kestrum {
 // Serves one device model as a network serial port with Telnet COM-port control
 // (RFC 2217): data, line settings, DTR, RTS and break reach the model; DSR and CTS
 // changes are reported to the client at once. One client at a time: a second connection
-// is hung up on while the first lasts. Listens on loopback unless told otherwise, since
+// is hung up on while the first lasts (after a moment's grace, in case the first is just
+// going). Listens on loopback unless told otherwise, since
 // anyone who can connect can drive the device.
 class Rfc2217Server {
 public:
@@ -50,6 +51,7 @@ public:
 private:
     void AcceptOne(const std::atomic<bool>& stop);
     void EndSession();
+    bool HasSession();
 
     const std::shared_ptr<DeviceModel> model_;
     const Options options_;

@@ -175,6 +175,14 @@ const std::vector<Option>& Options()
          [](SimCommandLine& l, const std::string& v) { return Number(v, l.faults.disconnectAfter, 0, kMaxCount); }},
         {"--unpaced", nullptr, "send as fast as possible instead of at the byte time of the rate",
          [](SimCommandLine& l, const std::string&) { return l.paced = false, true; }},
+        {"--rfc2217", "PORT",
+         "serve on TCP port PORT (0: any free one) as a network serial port with COM-port control (RFC 2217)",
+         [](SimCommandLine& l, const std::string& v) {
+             uint16_t port = 0;
+             return Number(v, port, 0, 65535) && (l.rfc2217Port = port, true);
+         }},
+        {"--rfc2217-bind", "ADDRESS", "numeric address the --rfc2217 server listens on (default 127.0.0.1: this machine only)",
+         [](SimCommandLine& l, const std::string& v) { return !v.empty() && (l.rfc2217Bind = v, true); }},
         {"--vdk-hardware", "C", "VDK-1 hardware version character (default 2)",
          [](SimCommandLine& l, const std::string& v) { return v.size() == 1 && (l.vdkHardware = v[0], true); }},
         {"--vdk-firmware", "TEXT", "VDK-1 firmware version in its Flash at start, 5 characters (default 01.00)",

@@ -24,6 +24,10 @@ struct SimCommandLine {
     std::optional<uint8_t> ramAck;
     LineFaults faults;
     bool paced = true;
+    // --rfc2217 PORT: serve over TCP with COM-port control instead of on a pseudo-terminal
+    // (port 0: any free one), on loopback unless another address is given.
+    std::optional<uint16_t> rfc2217Port;
+    std::string rfc2217Bind = "127.0.0.1";
     char vdkHardware = '2';
     std::string vdkFirmware = "01.00";
 

@@ -1,6 +1,7 @@
 #include "platform/rfc2217_serial_device.h"
 #include "platform/serial_device_factory.h"
 #include "sim/rfc2217_server.h"
+#include "sim/sim_command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -141,4 +142,19 @@ TEST(Rfc2217Factory, NetworkPortNamesGetTheNetworkClientWithoutRegistration)
 {
     auto device = CreateSerialDevice("rfc2217://127.0.0.1:1");
     EXPECT_NE(dynamic_cast<Rfc2217SerialDevice*>(device.get()), nullptr);
+}
+
+TEST(Rfc2217CommandLine, PortAndAddressOptions)
+{
+    SimCommandLine line;
+    std::string error;
+    ASSERT_TRUE(ParseSimCommandLine({"--rfc2217", "0"}, line, error)) << error;
+    EXPECT_EQ(line.rfc2217Port, 0);
+    EXPECT_EQ(line.rfc2217Bind, "127.0.0.1");
+    ASSERT_TRUE(ParseSimCommandLine({"--rfc2217", "2217", "--rfc2217-bind", "::1"}, line, error)) << error;
+    EXPECT_EQ(line.rfc2217Port, 2217);
+    EXPECT_EQ(line.rfc2217Bind, "::1");
+    SimCommandLine bad;
+    EXPECT_FALSE(ParseSimCommandLine({"--rfc2217", "65536"}, bad, error));
+    EXPECT_FALSE(ParseSimCommandLine({"--rfc2217", "x"}, bad, error));
 }
