@@ -3,6 +3,7 @@
 #include "sim/device_model.h"
 
 #include <atomic>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -39,13 +40,14 @@ private:
     void Exchange(SimTime now);
     void HearFromTerminal(const SerialLineSettings& line, SimTime now);
     void FlushPending();
-    int PollTimeoutMs() const;
+    timespec PollTimeout() const;
     void CloseFds();
 
     std::shared_ptr<DeviceModel> model_;
     const bool paced_;
     SimTime lineFreeAt_{0};  // paced: when the last byte taken from the terminal has crossed
     bool backlog_ = false;   // paced: the terminal may hold more than was due
+    uint32_t lastRate_ = 115200;  // the line rate of the last exchange
     int master_ = -1;
     int slave_ = -1;  // held open so the master never sees a hang-up between programs
     std::string portPath_;
