@@ -31,6 +31,8 @@ constexpr int kIoSliceMs = 20;
 // ticks without any it sleeps until woken.
 constexpr int kTickMs = 1;
 constexpr int kTicksBeforeIdle = 20;
+// A question waits at most this many answer times while the server keeps sending.
+constexpr int kAnswerStretch = 20;
 // Close's last hand-over looks this often whether time is up.
 constexpr int kStopSliceMs = 10;
 
@@ -417,17 +419,22 @@ bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64
     ownerReading_ = true;
     lock.unlock();
     SendQueued();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.answerMs);
+    // A server still working through a backlog of line changes keeps answering them; the
+    // wait runs out only after answerMs without a byte, or at the outer limit.
+    const auto start = std::chrono::steady_clock::now();
+    const auto limit = start + std::chrono::milliseconds(timing_.answerMs) * kAnswerStretch;
     auto answered = [&] { return gone_ || rateReplies_ >= ask; };
     lock.lock();
-    while (!answered() && std::chrono::steady_clock::now() < deadline) {
+    const auto answerTime = std::chrono::milliseconds(timing_.answerMs);
+    auto deadline = [&] { return std::min(std::max(start, lastReceived_) + answerTime, limit); };
+    while (!answered() && std::chrono::steady_clock::now() < deadline()) {
         // The I/O thread may have started a read before we took over: let it finish.
         if (ioReading_) {
-            changed_.wait_until(lock, deadline, [&] { return !ioReading_ || answered(); });
+            changed_.wait_until(lock, deadline(), [&] { return !ioReading_ || answered(); });
             continue;
         }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - std::chrono::steady_clock::now());
         lock.unlock();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd fd{socket_, POLLIN, 0};
         if (::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, kIoSliceMs))) > 0)
             ReceiveSome();
@@ -691,6 +698,7 @@ void Rfc2217SerialDevice::ReceiveSome()
         MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
     else
         codec_.Feed(buffer, static_cast<size_t>(got), *this);
+    lastReceived_ = std::chrono::steady_clock::now();
     changed_.notify_all();
 }
 

@@ -51,7 +51,9 @@ public:
 
     struct Timing {
         int connectMs = 5000;    // TCP connection
-        int answerMs = 3000;     // negotiation, each settings change and each round trip
+        // Negotiation, each settings change and each round trip; a server that keeps
+        // sending (working through queued line changes) gets up to 20 times as long.
+        int answerMs = 3000;
         int closeFlushMs = 500;  // Close still hands over what is queued this long
     };
 
@@ -167,6 +169,7 @@ private:
     bool ioReading_ = false;     // the I/O thread is reading the input
     bool ioTicking_ = false;     // the I/O thread looks at the queue every tick
     std::chrono::steady_clock::time_point stopDeadline_;
+    std::chrono::steady_clock::time_point lastReceived_;
 
     std::mutex readMutex_;  // one reader of the socket at a time
     Rfc2217TelnetCodec codec_;
