@@ -180,7 +180,8 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
     codec_ = Rfc2217TelnetCodec{};
     inFlight_.clear();
     inFlightSent_ = 0;
-    ownerReading_ = ioReading_ = ioTicking_ = false;
+    ownerReading_ = ioReading_ = ioTicking_ = dataUnconfirmed_ = false;
+    confirmingAsk_ = 0;
     stopDeadline_ = std::chrono::steady_clock::time_point::max();
     std::string host;
     std::string port;
@@ -407,33 +408,61 @@ bool Rfc2217SerialDevice::AskServer(std::unique_lock<std::mutex>& lock)
 {
     if (gone_)
         return false;
+    return AwaitAnswer(lock, QueueQuestionLocked(0));
+}
+
+// The question is the rate request (0 asks); its answer comes after the server has dealt
+// with everything sent before, data included.
+uint64_t Rfc2217SerialDevice::QueueQuestionLocked(uint32_t rate)
+{
     const uint64_t ask = ++rateAsks_;
-    EnqueueLocked(false, ComPort32(kSetBaudRate, 0), false);
-    return AwaitAnswer(lock, ask);
+    EnqueueLocked(false, ComPort32(kSetBaudRate, rate), false);
+    dataUnconfirmed_ = false;
+    confirmingAsk_ = ask;
+    confirmingAskedAt_ = std::chrono::steady_clock::now();
+    return ask;
+}
+
+// When the answer to the newest question is overdue: answerMs after it was asked, moved
+// on while the server keeps sending (working through queued line changes, say), up to
+// kAnswerStretch answer times.
+std::chrono::steady_clock::time_point Rfc2217SerialDevice::AnswerDueLocked() const
+{
+    const auto answerTime = std::chrono::milliseconds(timing_.answerMs);
+    return std::min(std::max(confirmingAskedAt_, lastReceived_) + answerTime,
+                    confirmingAskedAt_ + answerTime * kAnswerStretch);
+}
+
+bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64_t ask)
+{
+    if (ReadUntilAnswered(lock, ask, [this] { return AnswerDueLocked(); })) {
+        ++roundTrips_;
+        return true;
+    }
+    if (!gone_)
+        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    return false;
 }
 
 // The caller sends and reads the socket itself while it waits for an answer, so a round
 // trip costs no hand-over between threads; the I/O thread keeps off the input meanwhile.
-bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64_t ask)
+// The lock is held on entry and on return; deadline() is read with it held.
+template <typename Deadline>
+bool Rfc2217SerialDevice::ReadUntilAnswered(std::unique_lock<std::mutex>& lock, uint64_t ask, Deadline deadline)
 {
     ownerReading_ = true;
     lock.unlock();
     SendQueued();
-    // A server still working through a backlog of line changes keeps answering them; the
-    // wait runs out only after answerMs without a byte, or at the outer limit.
-    const auto start = std::chrono::steady_clock::now();
-    const auto limit = start + std::chrono::milliseconds(timing_.answerMs) * kAnswerStretch;
-    auto answered = [&] { return gone_ || rateReplies_ >= ask; };
     lock.lock();
-    const auto answerTime = std::chrono::milliseconds(timing_.answerMs);
-    auto deadline = [&] { return std::min(std::max(start, lastReceived_) + answerTime, limit); };
+    auto answered = [&] { return gone_ || rateReplies_ >= ask; };
     while (!answered() && std::chrono::steady_clock::now() < deadline()) {
         // The I/O thread may have started a read before we took over: let it finish.
         if (ioReading_) {
             changed_.wait_until(lock, deadline(), [&] { return !ioReading_ || answered(); });
             continue;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - std::chrono::steady_clock::now());
         lock.unlock();
         pollfd fd{socket_, POLLIN, 0};
         if (::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, kIoSliceMs))) > 0)
@@ -445,14 +474,7 @@ bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64
     // An idle I/O thread is not watching the input: let it take over now.
     if (!ioTicking_)
         ::eventfd_write(wakeFd_, 1);
-    if (gone_)
-        return false;
-    if (rateReplies_ < ask) {
-        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
-        return false;
-    }
-    ++roundTrips_;
-    return true;
+    return !gone_ && rateReplies_ >= ask;
 }
 
 bool Rfc2217SerialDevice::GetSettings(SerialLineSettings& settings)
@@ -480,9 +502,7 @@ bool Rfc2217SerialDevice::ApplySettings(const SerialLineSettings& settings)
     EnqueueLocked(false, ComPort(kSetParity, ParityCode(settings.parity)));
     EnqueueLocked(false, ComPort(kSetStopSize, static_cast<uint8_t>(settings.stopBits)));
     EnqueueLocked(false, ComPort(kSetControl, FlowCode(settings.flow)));
-    const uint64_t ask = ++rateAsks_;
-    EnqueueLocked(false, ComPort32(kSetBaudRate, settings.baudRate), false);
-    if (!AwaitAnswer(lock, ask))
+    if (!AwaitAnswer(lock, QueueQuestionLocked(settings.baudRate)))
         return false;
     // A server that does not answer a size, parity or stop size is taken at its word.
     const bool taken = RateClose(settings.baudRate, replyRate_) &&
@@ -511,6 +531,7 @@ long Rfc2217SerialDevice::Write(const uint8_t* data, size_t count)
         return 0;
     Rfc2217TelnetCodec::AppendData(encoded, data, accepted);
     EnqueueLocked(true, encoded);
+    dataUnconfirmed_ = true;
     return static_cast<long>(accepted);
 }
 
@@ -576,10 +597,25 @@ long Rfc2217SerialDevice::OutputQueued()
     return socket_ < 0 || gone_ ? -1 : static_cast<long>(queuedData_ + inFlightData_);
 }
 
+// Handed over is not yet gone: the socket and the server may hold far more than a line
+// carries in the time a caller allows for it. So once everything is handed over, a
+// question follows the data, and the data counts as sent when it is answered.
 bool Rfc2217SerialDevice::Drain(int timeoutMs)
 {
     std::unique_lock lock(mutex_);
-    return WaitFor(lock, timeoutMs, [this] { return queuedData_ + inFlightData_ == 0; });
+    const auto end = timeoutMs < 0 ? std::chrono::steady_clock::time_point::max()
+                                   : std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (!WaitFor(lock, timeoutMs, [this] { return queuedData_ + inFlightData_ == 0; }))
+        return false;
+    if (dataUnconfirmed_)
+        QueueQuestionLocked(0);
+    if (rateReplies_ >= confirmingAsk_)
+        return true;
+    if (ReadUntilAnswered(lock, confirmingAsk_, [&] { return std::min(end, AnswerDueLocked()); }))
+        return true;
+    if (!gone_ && std::chrono::steady_clock::now() >= AnswerDueLocked())
+        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    return false;
 }
 
 void Rfc2217SerialDevice::DiscardInput()

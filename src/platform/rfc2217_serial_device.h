@@ -19,20 +19,23 @@ namespace kestrum {
 // (RFC 2217): port names "rfc2217://host:port" (an IPv6 address in brackets).
 //
 // An I/O thread sends what callers queue, in order, and reads data, replies and
-// notifications. Line changes (DTR, RTS, break) are queued and sent at once, without
-// waiting for the server's reply, so a programmer that toggles lines millions of times is
-// not held up by the network; during a burst the I/O thread sends what piled up once a
-// millisecond, so a change waits at most that long. A caller that waits for an answer sends and reads the socket itself meanwhile,
-// which saves two thread hand-overs per round trip. What the caller cannot see without
-// asking the server is approximated as follows:
+// notifications. Line changes (DTR, RTS, break) are queued without waiting for the
+// server's reply, so a programmer that toggles lines millions of times is not held up by
+// the network: a change after a pause goes out at once, during a burst the I/O thread
+// sends what piled up once a millisecond. Their result says only that the change was
+// queued on a live connection. A caller that waits for an answer sends and reads the
+// socket itself meanwhile, which saves two thread hand-overs per round trip. What the
+// caller cannot see without asking the server is approximated as follows:
 // - GetModemStatus asks the server a question (the current rate) and waits for the
 //   answer; a server answers in order, so DSR and CTS are those it reported before
 //   answering, i.e. after applying every earlier line change. How fresh that is depends
 //   on the server: one that polls its modem lines (some do, once a second) reports late.
 // - OutputQueued counts the bytes not yet handed to the operating system's socket
 //   (0xFF counted twice, as it goes out doubled); bytes in the socket, in the server or in
-//   its UART are not seen. Drain therefore ends when the last byte has been handed over,
-//   which on a real line is earlier than the last byte leaving the far UART.
+//   its UART are not seen.
+// - Drain waits until the last byte has been handed over and then for the answer to a
+//   question sent after it: the server has then taken the data, though its own buffer
+//   and UART may still hold some (a few kilobytes), so Drain ends a little early.
 // - DiscardOutput drops the bytes not yet handed over; DiscardInput drops what has
 //   arrived. Neither asks the server to purge its buffers: the request would reach it
 //   late, so it would throw away image bytes this side already counts as sent, or the
@@ -40,7 +43,8 @@ namespace kestrum {
 //   purged once, at the open, against leftovers of an earlier client.
 // - Line errors are counted from the server's line-state notifications.
 // - Settings are confirmed by the server's replies: a rate, size, parity or stop size it
-//   answers with another value counts as refused.
+//   answers with another value counts as refused. Flow control is sent but not checked
+//   (the answer to it cannot be told apart from answers to line changes).
 //
 // A refused connection, a server that closes at once or never takes up COM-port control,
 // a dropped connection and a server that stops answering all end every wait at once;
@@ -115,6 +119,10 @@ private:
     bool EnqueueControl(uint8_t value);
     bool AskServer(std::unique_lock<std::mutex>& lock);
     bool AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64_t ask);
+    uint64_t QueueQuestionLocked(uint32_t rate);
+    std::chrono::steady_clock::time_point AnswerDueLocked() const;
+    template <typename Deadline>
+    bool ReadUntilAnswered(std::unique_lock<std::mutex>& lock, uint64_t ask, Deadline deadline);
     template <typename Predicate>
     bool WaitFor(std::unique_lock<std::mutex>& lock, int timeoutMs, Predicate predicate);
     int ConditionsLocked(int request) const;
@@ -170,6 +178,9 @@ private:
     bool ioTicking_ = false;     // the I/O thread looks at the queue every tick
     std::chrono::steady_clock::time_point stopDeadline_;
     std::chrono::steady_clock::time_point lastReceived_;
+    bool dataUnconfirmed_ = false;  // data written after the newest question
+    uint64_t confirmingAsk_ = 0;    // the newest question
+    std::chrono::steady_clock::time_point confirmingAskedAt_;
 
     std::mutex readMutex_;  // one reader of the socket at a time
     Rfc2217TelnetCodec codec_;

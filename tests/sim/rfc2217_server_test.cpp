@@ -158,3 +158,21 @@ TEST(Rfc2217CommandLine, PortAndAddressOptions)
     EXPECT_FALSE(ParseSimCommandLine({"--rfc2217", "65536"}, bad, error));
     EXPECT_FALSE(ParseSimCommandLine({"--rfc2217", "x"}, bad, error));
 }
+
+// Bytes handed to the network are not yet on the line: a drain on a paced line lasts
+// about as long as the line needs for what the server cannot buffer.
+TEST(Rfc2217Drain, DrainWaitsForTheServerToTakeTheData)
+{
+    Rfc2217Server server(std::make_shared<LoopbackPlug>(), {.paced = true});
+    std::string error;
+    ASSERT_TRUE(server.Open(error)) << error;
+    server.Start();
+    Rfc2217SerialDevice device;
+    ASSERT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+    ASSERT_TRUE(device.ApplySettings(SerialLineSettings{}));
+    const std::vector<uint8_t> bytes(20000, 0x55);  // about 1.7 s at 115200 baud
+    ASSERT_EQ(device.Write(bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(device.Drain(20000));
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
