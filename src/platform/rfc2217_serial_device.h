@@ -23,7 +23,9 @@ namespace kestrum {
 // server's reply, so a programmer that toggles lines millions of times is not held up by
 // the network: a change after a pause goes out at once, during a burst the I/O thread
 // sends what piled up once a millisecond. Their result says only that the change was
-// queued on a live connection. A caller that waits for an answer sends and reads the
+// queued on a live connection. The server must answer each (as RFC 2217 asks): at most
+// about a thousand may be unanswered, so this side never runs far ahead of the line and
+// a fixed wait made here (a Flash page's write time) still holds at the server. A caller that waits for an answer sends and reads the
 // socket itself meanwhile, which saves two thread hand-overs per round trip. What the
 // caller cannot see without asking the server is approximated as follows:
 // - GetModemStatus asks the server a question (the current rate) and waits for the
@@ -117,6 +119,8 @@ private:
     void Enqueue(bool data, const std::vector<uint8_t>& bytes);
     void EnqueueLocked(bool data, const std::vector<uint8_t>& bytes, bool wake = true);
     bool EnqueueControl(uint8_t value);
+    void EnqueueControlLocked(uint8_t value);
+    bool WaitForControlWindow(std::unique_lock<std::mutex>& lock);
     bool AskServer(std::unique_lock<std::mutex>& lock);
     bool AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64_t ask);
     uint64_t QueueQuestionLocked(uint32_t rate);
@@ -180,6 +184,8 @@ private:
     std::chrono::steady_clock::time_point lastReceived_;
     bool dataUnconfirmed_ = false;  // data written after the newest question
     uint64_t confirmingAsk_ = 0;    // the newest question
+    uint64_t controlsSent_ = 0;     // SET-CONTROL commands sent
+    uint64_t controlReplies_ = 0;   // their answers received
     std::chrono::steady_clock::time_point confirmingAskedAt_;
 
     std::mutex readMutex_;  // one reader of the socket at a time

@@ -91,6 +91,18 @@ TEST_F(Rfc2217Loopback, ModemReadAfterALineChangeSeesItsEffect)
     EXPECT_GE(server_.Counters().roundTrips.load(), 500u);
 }
 
+// Line changes are not waited for one by one, but this side never runs far ahead of the
+// server: a fixed wait made after them (a Flash page's write time) must hold there too.
+TEST_F(Rfc2217Loopback, LineChangesNeverRunFarAheadOfTheServer)
+{
+    const uint64_t before = server_.Counters().lineChanges.load();
+    constexpr uint64_t kChanges = 200000;
+    for (uint64_t i = 0; i < kChanges; ++i)
+        ASSERT_TRUE(device_.SetRts((i % 2) == 0));
+    const uint64_t applied = server_.Counters().lineChanges.load() - before;
+    EXPECT_GE(applied + 1100, kChanges) << "changes still on their way when the last call returned";
+}
+
 TEST_F(Rfc2217Loopback, RatesAndFramesReachTheServerAndAreConfirmed)
 {
     SerialLineSettings line;
