@@ -31,8 +31,8 @@ constexpr int kIoSliceMs = 20;
 // ticks without any it sleeps until woken.
 constexpr int kTickMs = 1;
 constexpr int kTicksBeforeIdle = 20;
-// Line changes that may be on their way unanswered; see WaitForControlWindow.
-constexpr uint64_t kControlWindow = 1024;
+// Line changes between two checkpoint questions; see WaitForControlWindow.
+constexpr uint64_t kCheckpointEvery = 512;
 // A question waits at most this many answer times while the server keeps sending.
 constexpr int kAnswerStretch = 20;
 // Close's last hand-over looks this often whether time is up.
@@ -183,7 +183,7 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
     inFlight_.clear();
     inFlightSent_ = 0;
     ownerReading_ = ioReading_ = ioTicking_ = dataUnconfirmed_ = false;
-    confirmingAsk_ = controlsSent_ = controlReplies_ = 0;
+    confirmingAsk_ = checkpointAsk_ = controlsSinceCheckpoint_ = 0;
     stopDeadline_ = std::chrono::steady_clock::time_point::max();
     std::string host;
     std::string port;
@@ -287,7 +287,7 @@ bool Rfc2217SerialDevice::ReadServerSettings()
     EnqueueLocked(false, ComPort(kSetModemStateMask, kModemMask));
     EnqueueLocked(false, ComPort(kSetLineStateMask, kLineMask));
     EnqueueLocked(false, ComPort(kPurgeData, kPurgeBoth));
-    EnqueueControlLocked(kControlAskFlow);
+    EnqueueLocked(false, ComPort(kSetControl, kControlAskFlow));
     EnqueueLocked(false, ComPort(kSetDataSize, 0));
     EnqueueLocked(false, ComPort(kSetParity, 0));
     EnqueueLocked(false, ComPort(kSetStopSize, 0));
@@ -407,32 +407,30 @@ bool Rfc2217SerialDevice::EnqueueControl(uint8_t value)
 void Rfc2217SerialDevice::EnqueueControlLocked(uint8_t value)
 {
     EnqueueLocked(false, ComPort(kSetControl, value));
-    ++controlsSent_;
+    ++controlsSinceCheckpoint_;
 }
 
-// The server answers every line change. Far more of them unanswered would let this side
-// run ahead of the line: a fixed wait made here (a Flash page's write time) would then
-// pass while the server is still applying the changes before it, and end too early there.
-// So once kControlWindow are unanswered, the caller waits until half of them are.
+// Line changes are not answered by every server (one serving a pseudo-terminal says
+// nothing), so every kCheckpointEvery of them a question follows, unawaited. Before the
+// next one goes, the one before must have been answered: this side then never runs more
+// than two checkpoints ahead of the line, and a fixed wait made here (a Flash page's
+// write time) still holds at the server.
 bool Rfc2217SerialDevice::WaitForControlWindow(std::unique_lock<std::mutex>& lock)
 {
-    if (controlsSent_ - controlReplies_ < kControlWindow)
+    if (controlsSinceCheckpoint_ < kCheckpointEvery)
         return true;
-    lock.unlock();
-    SendQueued();
-    lock.lock();
+    controlsSinceCheckpoint_ = 0;
+    const uint64_t previous = checkpointAsk_;
+    checkpointAsk_ = QueueQuestionLocked(0);
+    if (rateReplies_ >= previous)
+        return true;
     const auto start = std::chrono::steady_clock::now();
     const auto answerTime = std::chrono::milliseconds(timing_.answerMs);
-    auto caughtUp = [this] { return gone_ || controlsSent_ - controlReplies_ <= kControlWindow / 2; };
-    while (!caughtUp()) {
-        const auto due = std::max(start, lastReceived_) + answerTime;
-        if (std::chrono::steady_clock::now() >= due) {
-            MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
-            break;
-        }
-        changed_.wait_until(lock, due, caughtUp);
-    }
-    return !gone_;
+    if (ReadUntilAnswered(lock, previous, [&] { return std::max(start, lastReceived_) + answerTime; }))
+        return true;
+    if (!gone_)
+        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    return false;
 }
 
 // Asks the current rate and waits for the answer: everything sent before has then been
@@ -534,7 +532,7 @@ bool Rfc2217SerialDevice::ApplySettings(const SerialLineSettings& settings)
     EnqueueLocked(false, ComPort(kSetDataSize, static_cast<uint8_t>(settings.dataBits)));
     EnqueueLocked(false, ComPort(kSetParity, ParityCode(settings.parity)));
     EnqueueLocked(false, ComPort(kSetStopSize, static_cast<uint8_t>(settings.stopBits)));
-    EnqueueControlLocked(FlowCode(settings.flow));
+    EnqueueLocked(false, ComPort(kSetControl, FlowCode(settings.flow)));
     if (!AwaitAnswer(lock, QueueQuestionLocked(settings.baudRate)))
         return false;
     // A server that does not answer a size, parity or stop size is taken at its word.
@@ -925,7 +923,6 @@ void Rfc2217SerialDevice::OnComPortReply(uint8_t command, const std::vector<uint
         replyStopSize_ = first;
         break;
     case kSetControl + kReplyOffset:
-        ++controlReplies_;
         if (first >= kControlFlowNone && first <= kControlFlowRtsCts)
             replyFlow_ = first;
         break;

@@ -23,9 +23,10 @@ namespace kestrum {
 // server's reply, so a programmer that toggles lines millions of times is not held up by
 // the network: a change after a pause goes out at once, during a burst the I/O thread
 // sends what piled up once a millisecond. Their result says only that the change was
-// queued on a live connection. The server must answer each (as RFC 2217 asks): at most
-// about a thousand may be unanswered, so this side never runs far ahead of the line and
-// a fixed wait made here (a Flash page's write time) still holds at the server. A caller that waits for an answer sends and reads the
+// queued on a live connection. Every few hundred changes a question follows them, and
+// the caller waits for the answer to the one before: this side never runs more than
+// about a thousand changes ahead of the line, so a fixed wait made here (a Flash page's
+// write time) still holds at the server. A caller that waits for an answer sends and reads the
 // socket itself meanwhile, which saves two thread hand-overs per round trip. What the
 // caller cannot see without asking the server is approximated as follows:
 // - GetModemStatus asks the server a question (the current rate) and waits for the
@@ -184,8 +185,8 @@ private:
     std::chrono::steady_clock::time_point lastReceived_;
     bool dataUnconfirmed_ = false;  // data written after the newest question
     uint64_t confirmingAsk_ = 0;    // the newest question
-    uint64_t controlsSent_ = 0;     // SET-CONTROL commands sent
-    uint64_t controlReplies_ = 0;   // their answers received
+    uint64_t controlsSinceCheckpoint_ = 0;
+    uint64_t checkpointAsk_ = 0;    // the newest checkpoint question
     std::chrono::steady_clock::time_point confirmingAskedAt_;
 
     std::mutex readMutex_;  // one reader of the socket at a time

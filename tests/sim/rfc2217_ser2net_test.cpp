@@ -3,6 +3,7 @@
 
 #include "link/c_status_channel.h"
 #include "loader/c_load_run.h"
+#include "platform/rfc2217_serial_device.h"
 #include "protocol/c_device_info_query.h"
 #include "sim/pty_server.h"
 #include "sim/receiver_model.h"
@@ -224,4 +225,17 @@ TEST_F(ThroughSer2net, FullReceiverLoad)
     EXPECT_EQ(receiver_->LoadsCompleted(), 1);
     EXPECT_EQ(receiver_->FirmwareVersion(), "7.2 s2n");
     std::filesystem::remove_all(dir);
+}
+
+// Far more line changes than may be unanswered at a time: ser2net answers each, so none
+// of them stalls, and the modem status can still be read after them.
+TEST_F(ThroughSer2net, ManyLineChangesAndAModemRead)
+{
+    Rfc2217SerialDevice device;
+    ASSERT_TRUE(device.Open(ser2net_->Url())) << device.OpenErrorText();
+    for (int i = 0; i < 5000; ++i)
+        ASSERT_TRUE(device.SetRts((i % 2) == 0)) << "change " << i << ": " << device.OpenErrorText();
+    bool dsr = false;
+    bool cts = false;
+    EXPECT_TRUE(device.GetModemStatus(dsr, cts)) << device.OpenErrorText();
 }
