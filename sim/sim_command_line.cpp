@@ -251,8 +251,9 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& l
 std::string SimHelpText()
 {
     std::string text =
-        "kestrum-sim: serves one simulated device on a pseudo-terminal and prints its port path on the first\n"
-        "line of standard output; runs until SIGINT or SIGTERM.\n\nOptions:\n";
+        "kestrum-sim: serves one simulated device on a pseudo-terminal (or with --rfc2217 on a TCP port) and\n"
+        "prints its port path (or URL) on the first line of standard output; runs until SIGINT or SIGTERM.\n\n"
+        "Options:\n";
     for (const Option& option : Options()) {
         std::string head = std::string("  ") + option.name + (option.argument ? std::string(" ") + option.argument : "");
         head.resize(std::max<size_t>(head.size() + 2, 34), ' ');
