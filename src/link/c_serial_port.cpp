@@ -87,6 +87,7 @@ bool CSerialPort::OpenDevice(const std::string& name)
 {
     std::unique_ptr<ISerialDevice> device = CreateSerialDevice(name);
     if (!device->Open(name)) {
+        openFailureDetail_ = device->OpenErrorText();
         ReportOpenFailure(name, device->OpenError());
         return false;
     }

@@ -55,6 +55,10 @@ public:
     // arrived (input), false when the time runs out or the device has gone.
     bool WaitQueue(int timeoutMs, bool output);
 
+    // The system's own words for a failed open ("connection refused by ..."), beside the
+    // fixed text in LastError; empty when the open succeeded.
+    const std::string& OpenFailureDetail() const { return openFailureDetail_; }
+
     bool RtsState() const { return rtsState_; }
     bool DtrState() const { return dtrState_; }
 
@@ -73,6 +77,7 @@ private:
 
     const SerialPortTiming timing_;
     std::unique_ptr<ISerialDevice> device_;
+    std::string openFailureDetail_;
     bool rtsState_ = true;
     bool dtrState_ = true;
     std::mutex flagsMutex_;

@@ -47,6 +47,8 @@ int CLoadSession::TestPort(int captureMethod, const LoadSetup& setup, CEvent& ca
     auto port = std::make_unique<CSerialPort>(setup.portName, setup.portTiming);
     int result = kStarted;
     if (port->GetHandle() == nullptr) {
+        if (!port->OpenFailureDetail().empty())
+            pageStatus_.SetStatus(port->OpenFailureDetail());
         pageStatus_.SetStatus(port->LastError());
         result = kPortNotOpen;
     } else if (!port->SetBaudRate(setup.baudRate)) {
