@@ -46,28 +46,28 @@ uint32_t ReadBigEndian32(const uint8_t* bytes)
     return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
-std::vector<uint8_t> BuildRamImage(const RamImageSpec& spec)
+std::vector<uint8_t> BuildRamImage(const RamImageSpec& wanted)
 {
-    std::vector<uint8_t> image(kRamHeaderLength + spec.payloadLength, 0);
+    std::vector<uint8_t> image(kRamHeaderLength + wanted.payloadLength, 0);
     PutBigEndian32(image, kRamLengthOffset, static_cast<uint32_t>(image.size()));
-    PutBigEndian32(image, kRamFinalAckOffset, spec.finalAck ? 1 : 0);
-    PutBigEndian32(image, kRamDeviceIdOffset, static_cast<uint32_t>(spec.deviceId));
-    PutVersion(image, kRamVersionOffset, spec.version);
+    PutBigEndian32(image, kRamFinalAckOffset, wanted.finalAck ? 1 : 0);
+    PutBigEndian32(image, kRamDeviceIdOffset, static_cast<uint32_t>(wanted.deviceId));
+    PutVersion(image, kRamVersionOffset, wanted.version);
     FillPayload(image, kRamHeaderLength);
     return image;
 }
 
-std::vector<uint8_t> BuildFlashImage(const FlashImageSpec& spec)
+std::vector<uint8_t> BuildFlashImage(const FlashImageSpec& wanted)
 {
-    const size_t header = spec.marked ? kFlashMarkedHeaderLength : kRamHeaderLength;
-    std::vector<uint8_t> image(header + spec.payloadLength, 0);
-    if (spec.marked) {
+    const size_t header = wanted.marked ? kFlashMarkedHeaderLength : kRamHeaderLength;
+    std::vector<uint8_t> image(header + wanted.payloadLength, 0);
+    if (wanted.marked) {
         std::fill_n(image.begin(), 4, 0xFF);
-        image[kFlashMarkedIdOffset] = static_cast<uint8_t>(spec.deviceId);
-        PutVersion(image, kFlashMarkedVersionOffset, spec.version);
+        image[kFlashMarkedIdOffset] = static_cast<uint8_t>(wanted.deviceId);
+        PutVersion(image, kFlashMarkedVersionOffset, wanted.version);
     } else {
-        image[kFlashPlainIdOffset] = static_cast<uint8_t>(spec.deviceId);
-        PutVersion(image, kFlashPlainVersionOffset, spec.version);
+        image[kFlashPlainIdOffset] = static_cast<uint8_t>(wanted.deviceId);
+        PutVersion(image, kFlashPlainVersionOffset, wanted.version);
     }
     FillPayload(image, header);
     return image;

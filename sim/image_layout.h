@@ -61,8 +61,8 @@ struct FlashImageSpec {
     bool marked = true;       // FF FF FF FF layout; otherwise identifier at 19, version at 20
 };
 
-std::vector<uint8_t> BuildRamImage(const RamImageSpec& spec);
-std::vector<uint8_t> BuildFlashImage(const FlashImageSpec& spec);
+std::vector<uint8_t> BuildRamImage(const RamImageSpec& wanted);
+std::vector<uint8_t> BuildFlashImage(const FlashImageSpec& wanted);
 
 // The version text an image carries; empty when the field is missing or not text.
 std::string RamImageVersion(const std::vector<uint8_t>& image);

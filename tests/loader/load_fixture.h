@@ -53,8 +53,8 @@ protected:
         return path;
     }
 
-    std::string RamFile(RamImageSpec spec = {}) { return WriteFile("ram.ldr", BuildRamImage(spec)); }
-    std::string FlashFile(FlashImageSpec spec) { return WriteFile("main.ldp", BuildFlashImage(spec)); }
+    std::string RamFile(RamImageSpec wanted = {}) { return WriteFile("ram.ldr", BuildRamImage(wanted)); }
+    std::string FlashFile(FlashImageSpec wanted) { return WriteFile("main.ldp", BuildFlashImage(wanted)); }
 
     std::shared_ptr<LoadRequest> Request(int method, const std::string& ram, const std::string& flash)
     {
