@@ -4,6 +4,8 @@
 #include "sim/sim_command_line.h"
 #include "sim/sim_port_registry.h"
 
+#include "demo_image_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,15 +19,8 @@ using namespace kestrum;
 // the demo images of kestrum-sim, and the new firmware's version afterwards.
 TEST(EndToEnd, HardwareResetLoadOfTheDemoImagesOnAPacedLine)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("kestrum-sim-e2e-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    SimCommandLine line;
-    std::string error;
-    ASSERT_TRUE(ParseSimCommandLine({"--write-images", dir.string(), "--flash-version", "5.5 e2e", "--flash-size",
-                                     "3000", "--ram-size", "1500"},
-                                    line, error))
-        << error;
-    ASSERT_TRUE(WriteDemoImages(line, error)) << error;
+    const test::DemoImageDir images("kestrum-sim-e2e", "5.5 e2e", "3000", "1500");
+    ASSERT_TRUE(images.Ok()) << images.Error();
 
     ReceiverConfig config;
     config.commands.rate = 9600;  // soft break at the load's rate could not reach it
@@ -38,8 +33,8 @@ TEST(EndToEnd, HardwareResetLoadOfTheDemoImagesOnAPacedLine)
     request.portName = "sim:e2e";
     request.baudRate = 57600;
     request.captureMethod = kHardwareReset;
-    request.ramPath = (dir / "ramimage.ldr").string();
-    request.flashPath = (dir / "main.ldp").string();
+    request.ramPath = images.RamPath();
+    request.flashPath = images.FlashPath();
     request.checkRam = request.checkFlash = true;
     request.statusLink = status.Number();
     request.timing.replyTimeoutMs = 5000;
@@ -50,5 +45,4 @@ TEST(EndToEnd, HardwareResetLoadOfTheDemoImagesOnAPacedLine)
     EXPECT_EQ(receiver->FirmwareVersion(), "5.5 e2e");
     EXPECT_EQ(receiver->LastError(), "");
     UnregisterSimPort("sim:e2e");
-    std::filesystem::remove_all(dir);
 }

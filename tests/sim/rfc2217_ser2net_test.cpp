@@ -9,6 +9,8 @@
 #include "sim/receiver_model.h"
 #include "sim/sim_command_line.h"
 
+#include "demo_image_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -200,23 +202,16 @@ TEST_F(ThroughSer2net, ReceiverQueryGetsAllFiveValues)
 // receiver's own rate; the rate changes of the load reach the terminal through ser2net.
 TEST_F(ThroughSer2net, FullReceiverLoad)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("kestrum-ser2net-images-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    SimCommandLine line;
-    std::string error;
-    ASSERT_TRUE(ParseSimCommandLine({"--write-images", dir.string(), "--flash-version", "7.2 s2n", "--flash-size",
-                                     "6000", "--ram-size", "1500"},
-                                    line, error))
-        << error;
-    ASSERT_TRUE(WriteDemoImages(line, error)) << error;
+    const test::DemoImageDir images("kestrum-ser2net-images", "7.2 s2n", "6000", "1500");
+    ASSERT_TRUE(images.Ok()) << images.Error();
 
     CStatusChannel status;
     LoadRequest request;
     request.portName = ser2net_->Url();
     request.baudRate = 115200;
     request.captureMethod = kSoftBreakCapture;
-    request.ramPath = (dir / "ramimage.ldr").string();
-    request.flashPath = (dir / "main.ldp").string();
+    request.ramPath = images.RamPath();
+    request.flashPath = images.FlashPath();
     request.checkRam = request.checkFlash = true;
     request.statusLink = status.Number();
     request.timing.replyTimeoutMs = 5000;
@@ -224,7 +219,6 @@ TEST_F(ThroughSer2net, FullReceiverLoad)
     EXPECT_EQ(CLoadRun(request).Run(), 0) << status.Text() << "\nser2net: " << ser2net_->Log();
     EXPECT_EQ(receiver_->LoadsCompleted(), 1);
     EXPECT_EQ(receiver_->FirmwareVersion(), "7.2 s2n");
-    std::filesystem::remove_all(dir);
 }
 
 // Far more line changes than may be unanswered at a time: ser2net answers each, so none
