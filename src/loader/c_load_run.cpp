@@ -73,6 +73,8 @@ int CLoadRun::OpenPort()
     port_ = std::make_unique<CSerialPort>(request_.portName, portTiming_);
     port_->StatusChannel().LinkTo(status_.Number());
     if (port_->GetHandle() == nullptr) {
+        if (!port_->OpenFailureDetail().empty())
+            status_.SetStatus(port_->OpenFailureDetail());
         status_.SetStatus(port_->LastError());
         return LOAD_GENERIC_ERROR;
     }
