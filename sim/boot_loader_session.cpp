@@ -1,6 +1,7 @@
 #include "sim/boot_loader_session.h"
 
 #include "loader/boot_protocol.h"
+#include "sim/device_checks.h"
 #include "sim/image_layout.h"
 
 #include <cstdio>
@@ -94,7 +95,7 @@ BootLoaderSession::Outcome BootLoaderSession::FeedRamImage(uint8_t byte, std::ve
 
 BootLoaderSession::Outcome BootLoaderSession::FinishRamImage(std::vector<uint8_t>& reply)
 {
-    const uint32_t expected = boot::RamChecksum(0, image_.data(), image_.size());
+    const uint32_t expected = device_checks::RamImageChecksum(0, image_);
     const uint32_t received = checksum_.empty() ? 0 : ReadBigEndian32(checksum_.data());
     if (expected != received) {
         reply.push_back(boot::kRequest);

@@ -1,6 +1,7 @@
 #include "sim/flash_block_receiver.h"
 
 #include "loader/boot_protocol.h"
+#include "sim/device_checks.h"
 
 namespace kestrum {
 
@@ -38,7 +39,7 @@ FlashBlockReceiver::Outcome FlashBlockReceiver::Process(std::vector<uint8_t>& re
     const uint8_t* data = &frame_[3];
     const size_t crcAt = 3 + boot::kBlockLength;
     const uint16_t crc = static_cast<uint16_t>(frame_[crcAt] | frame_[crcAt + 1] << 8);
-    const uint16_t expected = boot::Crc16(chainCrc_, frame_.data(), crcAt);
+    const uint16_t expected = device_checks::FrameCrc16(chainCrc_, {frame_.data(), crcAt});
 
     if (crc != expected || frame_[crcAt + 2] != boot::kFrameEnd) {
         ++resends_;
@@ -70,6 +71,8 @@ FlashBlockReceiver::Outcome FlashBlockReceiver::Process(std::vector<uint8_t>& re
         return Fail(kBadFrameType, "frame type " + std::to_string(type), reply);
     }
     chainCrc_ = crc;
+    if (frameNumber_ == faults_.staleRequestFrame)
+        reply.push_back(boot::kRequest);
     ++frameNumber_;
     reply.push_back(boot::kAccepted);
     return done_ ? Outcome::Finished : Outcome::None;

@@ -14,6 +14,7 @@ struct FlashFaults {
     int nakTimes = 1;         // ... this many times (3 or more makes the loader give up)
     int errorFrame = -1;      // this frame is answered with errorByte, which ends the transfer
     uint8_t errorByte = 0x25;
+    int staleRequestFrame = -1;  // this frame's 0x06 follows a stale 0x15 in the same write
 };
 
 // The Flash block receiver that a receiver's RAM image runs: takes 518-byte frames, checks

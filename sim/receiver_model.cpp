@@ -372,6 +372,9 @@ void ReceiverModel::HearFlashBlock(const HeardByte& byte, SimTime now)
     const bool started = flash_->FrameInProgress();
     std::vector<uint8_t> reply;
     const FlashBlockReceiver::Outcome outcome = flash_->Feed(byte.value, reply);
+    heldEndReply_.clear();
+    if (outcome == FlashBlockReceiver::Outcome::Finished && config_.endAckWithFinal)
+        heldEndReply_.swap(reply);
     SendAll(reply, now);
     // The first accepted block erases the old firmware.
     if (flash_->BlocksAccepted() > 0 || outcome == FlashBlockReceiver::Outcome::Finished)
@@ -405,7 +408,9 @@ void ReceiverModel::ImageWritten(SimTime now)
     info_.firmware = version.empty() ? kUnknownVersion : version;
     firmwareValid_ = true;
     if (finalAck_)
-        Send1(boot::kAcknowledge, now);
+        heldEndReply_.push_back(boot::kAcknowledge);
+    SendAll(heldEndReply_, now);
+    heldEndReply_.clear();
     Restart(now + SimMs(kRestartAfterWriteMs));
 }
 

@@ -35,6 +35,8 @@ struct ReceiverConfig {
     bool resetOnDtrPulse = true;    // a short DTR pulse restarts the device (hardware reset)
     int replyDelayMs = 2;           // command mode's time to answer
     int flashWriteMs = 200;         // writing the received image after the end frame
+    bool endAckWithFinal = false;   // the end frame's 0x06 waits for the write and goes out
+                                    // with the final 0x1E in one write
     int sessionIdleMs = 5000;       // a boot-loader session with no byte for this long is dropped
 };
 
@@ -111,6 +113,7 @@ private:
     std::unique_ptr<BootLoaderSession> session_;
     std::unique_ptr<FlashBlockReceiver> flash_;
     bool finalAck_ = true;
+    std::vector<uint8_t> heldEndReply_;  // the end frame's answer, kept for endAckWithFinal
     SimTime lastHeard_{0};
     SimTime lastRequestSent_{0};
     std::optional<SimTime> dtrRoseAt_;

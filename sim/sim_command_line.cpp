@@ -140,6 +140,12 @@ const std::vector<Option>& Options()
          [](SimCommandLine& l, const std::string& v) { return Number(v, l.receiver.flashFaults.errorFrame, 0, 65535); }},
         {"--error-byte", "BYTE", "the error byte (default 0x25)",
          [](SimCommandLine& l, const std::string& v) { return Number(v, l.receiver.flashFaults.errorByte, 0x21, 0x2F); }},
+        {"--stale-request-frame", "K", "Flash frame K's 0x06 follows a stale 0x15 in the same write",
+         [](SimCommandLine& l, const std::string& v) {
+             return Number(v, l.receiver.flashFaults.staleRequestFrame, 0, 65535);
+         }},
+        {"--end-ack-with-final", nullptr, "the end frame's 0x06 goes out with the final 0x1E in one write",
+         [](SimCommandLine& l, const std::string&) { return l.receiver.endAckWithFinal = true; }},
         {"--no-firmware", nullptr, "start with no valid firmware: only the boot loader answers",
          [](SimCommandLine& l, const std::string&) { return l.receiver.firmwareValid = false, true; }},
         {"--capture-window", "MS", "how long the boot loader listens for 0x55 after a restart (default 1500)",

@@ -29,17 +29,26 @@ bool BlockSender::Open()
     return state_ == kOpen;
 }
 
-// One attempt: every byte already waiting is drained and the last one counts, so stale
-// replies never answer a later frame; with none waiting, one byte is awaited.
+// One attempt looks at the bytes that arrived together: those already waiting, or else the
+// one awaited and whatever came with it. The last reply byte among them counts, so a stale
+// 0x15 before an 0x06 still means accepted; the bytes behind it stay on the line for the
+// next reader, so a 0x1E right behind the end frame's 0x06 is still the final acknowledgement.
 uint8_t BlockSender::ReadAttempt()
 {
-    uint8_t byte = 0xFF;
-    if (line_->DrainToLast(byte))
-        return byte;
-    if (line_->ReadByte(replyTimeoutMs_, byte) != CLoadLine::ReadResult::Byte)
-        return 0xFF;
-    uint8_t later = byte;
-    return line_->DrainToLast(later) ? later : byte;
+    std::vector<uint8_t> burst = line_->TakeArrived();
+    if (burst.empty()) {
+        uint8_t byte = 0xFF;
+        if (line_->ReadByte(replyTimeoutMs_, byte) != CLoadLine::ReadResult::Byte)
+            return 0xFF;
+        burst = line_->TakeArrived();
+        burst.insert(burst.begin(), byte);
+    }
+    const auto reply = std::find_if(burst.rbegin(), burst.rend(), boot::IsReplyByte);
+    if (reply == burst.rend())
+        return burst.back();
+    const auto behind = static_cast<size_t>(reply.base() - burst.begin());
+    line_->PutBack(burst.data() + behind, burst.size() - behind);
+    return *reply;
 }
 
 // Bounded both by the reply time-out and by the number of attempts, so a line full of

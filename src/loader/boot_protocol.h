@@ -30,6 +30,12 @@ inline bool IsErrorByte(uint8_t b)
     return b >= kFirstError && b <= kLastError;
 }
 
+// A byte that answers a Flash frame; anything else on the line is ignored.
+inline bool IsReplyByte(uint8_t b)
+{
+    return b == kAccepted || b == kRequest || IsErrorByte(b);
+}
+
 // CRC-16, polynomial 0x1021, MSB first, no reflection, no final XOR, from `crc`.
 uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t count);
 

@@ -11,6 +11,11 @@ CLoadLine::CLoadLine(CSerialPort& port, LoadRequest& request, CStatusChannel& st
 
 CLoadLine::ReadResult CLoadLine::ReadByte(int ms, uint8_t& byte)
 {
+    if (!held_.empty()) {
+        byte = held_.front();
+        held_.pop_front();
+        return ReadResult::Byte;
+    }
     const uint32_t start = GetTickCount();
     for (;;) {
         if (port_.ReadAvailable(&byte, 1) == 1)
@@ -32,15 +37,19 @@ CLoadLine::ReadResult CLoadLine::ReadByte(int ms, uint8_t& byte)
     }
 }
 
-bool CLoadLine::DrainToLast(uint8_t& byte)
+std::vector<uint8_t> CLoadLine::TakeArrived()
 {
-    bool any = false;
-    uint8_t next = 0;
-    while (port_.ReadAvailable(&next, 1) == 1) {
-        byte = next;
-        any = true;
-    }
-    return any;
+    std::vector<uint8_t> bytes(held_.begin(), held_.end());
+    held_.clear();
+    uint8_t chunk[256];
+    for (uint32_t got; (got = port_.ReadAvailable(chunk, sizeof chunk)) > 0;)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    return bytes;
+}
+
+void CLoadLine::PutBack(const uint8_t* data, size_t count)
+{
+    held_.insert(held_.begin(), data, data + count);
 }
 
 void CLoadLine::SetLineTwice(bool (ISerialDevice::*setLine)(bool), bool on)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "link/c_serial_port.h"
 #include "link/c_status_channel.h"
@@ -23,10 +25,13 @@ public:
     const LoadTiming& Timing() const { return request_.timing; }
     CStatusChannel& Status() { return status_; }
 
-    // Reads one byte, waiting at most ms; at least one read is always tried.
+    // Reads one byte, waiting at most ms; at least one read is always tried. Bytes handed
+    // back with PutBack come first.
     ReadResult ReadByte(int ms, uint8_t& byte);
-    // Takes every byte already waiting and keeps the last; false when none was waiting.
-    bool DrainToLast(uint8_t& byte);
+    // Takes every byte that has arrived (handed-back ones first) without waiting.
+    std::vector<uint8_t> TakeArrived();
+    // Returns bytes taken but not meant for the taker, so the next read sees them first.
+    void PutBack(const uint8_t* data, size_t count);
 
     bool Stopped() const { return request_.StopRequested(); }
     bool Gone() const { return gone_; }
@@ -47,6 +52,7 @@ private:
     CSerialPort& port_;
     LoadRequest& request_;
     CStatusChannel& status_;
+    std::deque<uint8_t> held_;  // put back by a reader, read before the port
     bool gone_ = false;
 };
 
