@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -147,6 +148,51 @@ TEST_F(ImageFiles, OpenFailureSaysWhy)
     EXPECT_FALSE(image.Open(dir_));
     EXPECT_NE(image.ErrorText().find("directory"), std::string::npos);
     EXPECT_FALSE(image.IsOpen());
+}
+
+// A pipe or a device named as an image would block the open or never end; neither may be
+// taken for an empty or short image.
+TEST_F(ImageFiles, AnythingButARegularFileIsRefusedForWhatItIs)
+{
+    const std::string fifo = dir_ + "/pipe.ldp";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* kind;
+    } cases[] = {{fifo, "a named pipe"}, {"/dev/zero", "a character device"}, {"/dev/null", "a character device"}};
+    for (const auto& c : cases) {
+        CImageFile image;
+        EXPECT_FALSE(image.Open(c.path));
+        EXPECT_EQ(image.ErrorText(), c.path + " is not a regular file (it is " + c.kind + ")");
+        EXPECT_FALSE(image.IsOpen());
+    }
+}
+
+TEST_F(ImageFiles, ImageIsTheFileAsItWasWhenOpened)
+{
+    std::vector<uint8_t> original(3000);
+    for (size_t i = 0; i < original.size(); ++i)
+        original[i] = static_cast<uint8_t>(i * 7);
+    const std::string path = Write("f.ldp", original);
+    CImageFile image;
+    ASSERT_TRUE(image.Open(path));
+    ASSERT_EQ(::truncate(path.c_str(), 100), 0);  // cut short while the load runs
+    Write("f.ldp", std::vector<uint8_t>(3000, 0xEE));  // or rewritten
+    std::vector<uint8_t> read(4096);
+    EXPECT_EQ(image.Read(read.data(), read.size()), original.size());
+    read.resize(original.size());
+    EXPECT_EQ(read, original);
+    EXPECT_TRUE(image.AtEnd());
+}
+
+TEST_F(ImageFiles, FileLargerThanAnyImageIsRefusedWithoutReadingIt)
+{
+    const std::string path = Write("huge.ldp", {});
+    ASSERT_EQ(::truncate(path.c_str(), CImageFile::kMaxSize + 1), 0);  // sparse: no disk used
+    CImageFile image;
+    EXPECT_FALSE(image.Open(path));
+    EXPECT_EQ(image.ErrorText(), path + " is too large for an image (" + std::to_string(CImageFile::kMaxSize + 1) +
+                                     " bytes)");
 }
 
 TEST(LoadResultText, FixedTextsAndUntouchedOutsideTheTable)
