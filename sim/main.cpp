@@ -62,9 +62,12 @@ int main(int argc, char** argv)
     }
     if (!line.imageDirectory.empty()) {
         std::string report;
-        const bool written = WriteDemoImages(line, report);
-        std::fputs(report.c_str(), written ? stdout : stderr);
-        return written ? 0 : 1;
+        if (!WriteDemoImages(line, report)) {
+            std::fprintf(stderr, "kestrum-sim: %s\n", report.c_str());
+            return 1;
+        }
+        std::fputs(report.c_str(), stdout);
+        return 0;
     }
     CatchStopSignals();
     if (line.rfc2217Port)

@@ -2,11 +2,15 @@
 
 #include "sim/image_layout.h"
 #include "sim/vdk1_model.h"
+#include "vdk/version_record.h"
 
+#include <cerrno>
 #include <charconv>
-#include <fstream>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 
 namespace kestrum {
 
@@ -19,6 +23,7 @@ struct Option {
     const char* argument;  // nullptr: a flag without argument
     const char* meaning;
     Apply apply;
+    const char* expected = nullptr;  // what a good value looks like, when the argument's name does not say
 };
 
 template <typename T>
@@ -191,8 +196,11 @@ const std::vector<Option>& Options()
          [](SimCommandLine& l, const std::string& v) { return !v.empty() && (l.rfc2217Bind = v, true); }},
         {"--vdk-hardware", "C", "VDK-1 hardware version character (default 2)",
          [](SimCommandLine& l, const std::string& v) { return v.size() == 1 && (l.vdkHardware = v[0], true); }},
-        {"--vdk-firmware", "TEXT", "VDK-1 firmware version in its Flash at start, 5 characters (default 01.00)",
-         [](SimCommandLine& l, const std::string& v) { return v.size() == 5 && (l.vdkFirmware = v, true); }},
+        {"--vdk-firmware", "TEXT",
+         "VDK-1 firmware version in its Flash at start, 5 printable ASCII characters other than @ and # (default "
+         "01.00)",
+         [](SimCommandLine& l, const std::string& v) { return IsValidFirmwareVersion(v) && (l.vdkFirmware = v, true); },
+         "5 printable ASCII characters other than @ and #"},
         {"--write-images", "DIR", "write demo images ramimage.ldr, main.ldp, powbrd.ldr into DIR and exit",
          [](SimCommandLine& l, const std::string& v) { return !v.empty() && (l.imageDirectory = v, true); }},
         {"--ram-final-ack", "0|1", "demo RAM image: final-acknowledge flag (default 1)",
@@ -217,11 +225,15 @@ const std::vector<Option>& Options()
     return options;
 }
 
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
+// On failure returns the system's reason, so a missing or read-only folder is named as such.
+std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(file);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        return std::strerror(errno);
+    if (std::fclose(file.release()) != 0)
+        return std::strerror(errno);
+    return {};
 }
 
 }  // namespace
@@ -246,8 +258,9 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& l
             value = args[++i];
         }
         if (!option->apply(line, value)) {
+            const char* expected = option->expected ? option->expected : option->argument;
             error = "bad value for " + args[i - (option->argument ? 1 : 0)] + ": \"" + value + "\" (expected " +
-                    (option->argument ? option->argument : "nothing") + ")";
+                    (expected ? expected : "nothing") + ")";
             return false;
         }
     }
@@ -303,8 +316,9 @@ bool WriteDemoImages(const SimCommandLine& line, std::string& report)
     };
     report.clear();
     for (const auto& file : files) {
-        if (!WriteFile(dir + file.name, file.bytes)) {
-            report = "cannot write " + dir + file.name;
+        const std::string failure = WriteFile(dir + file.name, file.bytes);
+        if (!failure.empty()) {
+            report = "cannot write " + dir + file.name + ": " + failure;
             return false;
         }
         report += dir + file.name + " (" + std::to_string(file.bytes.size()) + " bytes)\n";

@@ -1,3 +1,4 @@
+#include "demo_image_dir.h"
 #include "model_driver.h"
 #include "sim/image_layout.h"
 #include "sim/receiver_model.h"
@@ -5,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -116,4 +119,42 @@ TEST(SimCommandLine, DemoImagesCarryTheChosenHeaderFields)
     EXPECT_FALSE(WriteDemoImages(line, report));
     EXPECT_NE(report.find("cannot write"), std::string::npos);
     std::filesystem::remove_all(dir);
+}
+
+// The unit's frames start with @ and #, so a version holding one would break its replies.
+TEST(SimCommandLine, VdkFirmwareTextMustBeWhatTheUnitCanReport)
+{
+    for (const char* bad : {"01@00", "#1.00", "01\t00", "01.0\x7F", "01.0\xE9", "1.00"}) {
+        SimCommandLine line;
+        std::string error;
+        EXPECT_FALSE(Parse({"--vdk-firmware", bad}, line, error)) << bad;
+        EXPECT_NE(error.find("--vdk-firmware"), std::string::npos) << error;
+        EXPECT_NE(error.find("other than @ and #"), std::string::npos) << error;
+    }
+    SimCommandLine line;
+    std::string error;
+    ASSERT_TRUE(Parse({"--device", "vdk1", "--vdk-firmware", "2.5 b"}, line, error)) << error;
+    EXPECT_EQ(line.vdkFirmware, "2.5 b");
+}
+
+TEST(SimCommandLine, DemoImagesThatCannotBeWrittenSayWhereAndWhy)
+{
+    const DemoImageDir images("kestrum-sim-unwritable", "1.0", "100", "100");
+    ASSERT_TRUE(images.Ok()) << images.Error();
+    const std::filesystem::path dir = std::filesystem::path(images.RamPath()).parent_path();
+    const struct {
+        std::filesystem::path folder;
+        int reason;
+    } table[] = {
+        {dir / "missing", ENOENT},
+        {images.RamPath(), ENOTDIR},  // a file where the folder should be
+    };
+    for (const auto& row : table) {
+        SimCommandLine line;
+        line.imageDirectory = row.folder.string();
+        std::string report;
+        EXPECT_FALSE(WriteDemoImages(line, report));
+        EXPECT_NE(report.find((row.folder / "ramimage.ldr").string()), std::string::npos) << report;
+        EXPECT_NE(report.find(std::strerror(row.reason)), std::string::npos) << report;
+    }
 }
