@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace kestrum {
@@ -9,9 +10,24 @@ namespace kestrum {
 // Turns Ctrl-C (SIGINT) and SIGTERM into a Cancel. It blocks both signals in every thread
 // the process starts afterwards, so construct it before any other thread, and takes them
 // on a thread of its own, where the cancel action may safely signal events.
+//
+// A stop must end the program even when the work is stuck in the kernel (a device that
+// never answers an ioctl): if the program is still running giveUpAfterMs after the first
+// interrupt, or at a second one, the watcher writes giveUpText to standard output and ends
+// the process with status giveUpStatus, without running destructors that would wait for
+// the stuck work.
+struct InterruptGiveUp {
+    static constexpr int kAfterMs = 5000;
+    std::string text;  // a line for standard output, or empty
+    int status = 2;
+    int afterMs = kAfterMs;
+};
+
 class CInterruptWatcher {
 public:
-    explicit CInterruptWatcher(std::function<void()> onInterrupt);
+    using GiveUp = InterruptGiveUp;
+
+    explicit CInterruptWatcher(std::function<void()> onInterrupt, GiveUp giveUp = {});
     ~CInterruptWatcher();
     CInterruptWatcher(const CInterruptWatcher&) = delete;
     CInterruptWatcher& operator=(const CInterruptWatcher&) = delete;
@@ -20,8 +36,10 @@ public:
 
 private:
     void Watch();
+    [[noreturn]] void EndProcess() const;
 
     std::function<void()> onInterrupt_;
+    const GiveUp giveUp_;
     std::atomic<bool> interrupted_{false};
     std::atomic<bool> stop_{false};
     std::thread thread_;

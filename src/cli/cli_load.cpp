@@ -24,12 +24,23 @@ int ResultOfStart(int started)
     }
 }
 
-void PrintResult(int result, std::FILE* out)
+std::string ResultText(int result)
 {
     std::string text = "Loading completed";
     if (result != LOAD_OK)
         GetLoadResultText(result, text);
-    std::fprintf(out, "%s\n", text.c_str());
+    return text;
+}
+
+void PrintResult(int result, std::FILE* out)
+{
+    std::fprintf(out, "%s\n", ResultText(result).c_str());
+}
+
+// A load that does not end after a stop still ends the program as aborted.
+CInterruptWatcher::GiveUp AbortedGiveUp()
+{
+    return {ResultText(LOAD_ABORTED), LOAD_ABORTED, InterruptGiveUp::kAfterMs};
 }
 
 LoadSetup MakeSetup(const CliConfig& config, CSettingsFile& stored, CCliReporter& reporter,
@@ -55,7 +66,7 @@ LoadSetup MakeSetup(const CliConfig& config, CSettingsFile& stored, CCliReporter
 int RunReceiverLoad(const CliConfig& config, CSettingsFile& stored, std::FILE* out, std::FILE* err)
 {
     auto cancel = std::make_shared<CEvent>(CEvent::ResetMode::Auto);
-    CInterruptWatcher interrupts([cancel] { cancel->Set(); });
+    CInterruptWatcher interrupts([cancel] { cancel->Set(); }, AbortedGiveUp());
     int result = LOAD_OK;
     {
         CCliReporter reporter(err);
@@ -84,7 +95,7 @@ int RunReceiverLoad(const CliConfig& config, CSettingsFile& stored, std::FILE* o
 int RunDisplayUnit(const CliConfig& config, std::FILE* out, std::FILE* err)
 {
     CEvent cancel(CEvent::ResetMode::Manual);
-    CInterruptWatcher interrupts([&cancel] { cancel.Set(); });
+    CInterruptWatcher interrupts([&cancel] { cancel.Set(); }, AbortedGiveUp());
     DisplayUnitRunOutcome outcome;
     {
         CCliReporter reporter(err);

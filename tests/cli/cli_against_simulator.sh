@@ -12,7 +12,9 @@ cleanup() {
 }
 trap cleanup EXIT
 failures=0
+checks=0
 check() {  # description, expected, actual
+  checks=$((checks + 1))
   if [ "$2" == "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
 }
 start_sim() {
@@ -23,6 +25,15 @@ start_sim() {
   for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
   port=$(head -n 1 "$work/sim.out" 2>/dev/null)
   if [ -z "$port" ]; then echo "kestrum-sim did not start: $(cat "$work/sim.err")"; exit 1; fi
+}
+load_with_signal() {  # signal, seconds after the start, load options; returns the exit status
+  local signal=$1 after=$2
+  shift 2
+  "$cli" load -p "$port" "$@" >"$work/out" 2>"$work/err" &
+  local cli_pid=$!
+  sleep "$after"
+  kill -"$signal" "$cli_pid"
+  wait "$cli_pid"
 }
 export KESTRUM_INI="$work/none.ini"  # no stored settings: defaults only
 
@@ -43,19 +54,39 @@ check "wrong device result" "Error version checking" "$(cat "$work/out")"
 grep -q "^Improper RAM file for this device$" "$work/err"; check "wrong device reason" 0 $?
 
 start_sim --device receiver   # never power-cycled: the capture waits until Ctrl-C
-"$cli" load -p "$port" -c pwr -r "$work/ramimage.ldr" -f "$work/main.ldp" >"$work/out" 2>"$work/err" &
-cli_pid=$!
-sleep 2
-kill -INT "$cli_pid"
-wait "$cli_pid"
+load_with_signal INT 2 -c pwr -r "$work/ramimage.ldr" -f "$work/main.ldp"
 check "Ctrl-C exit status" 2 $?
 check "Ctrl-C result" "Loading aborted by User" "$(cat "$work/out")"
 grep -q "Time remaining: 1[0-9] sec" "$work/err"; check "power-cycle countdown shown" 0 $?
+
+# Images that are no regular files are refused at once, for what they are.
+mkfifo "$work/pipe.ldp"
+timeout 30 "$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/pipe.ldp" >"$work/out" 2>"$work/err"
+check "named pipe as image exit status" 9 $?
+grep -q "pipe.ldp is not a regular file (it is a named pipe)" "$work/err"; check "named pipe named as such" 0 $?
+timeout 30 "$cli" load -p "$port" -c soft -r /dev/zero >"$work/out" 2>"$work/err"
+check "/dev/zero as image exit status" 9 $?
+grep -q "too short" "$work/err"; check "/dev/zero not called too short" 1 $?
+timeout 30 "$cli" load -p "$port" -c soft -r <(cat "$work/ramimage.ldr") -f "$work/main.ldp" >"$work/out" 2>"$work/err"
+check "process substitution as image exit status" 9 $?
+
+# A reader that goes away, or a terminal that hangs up, does not end the load.
+mkdir -p "$work/v2" "$work/v3"
+"$sim" --write-images "$work/v2" --flash-version "9.8 piped" >/dev/null
+start_sim --device receiver
+"$cli" load -p "$port" -c soft -r "$work/v2/ramimage.ldr" -f "$work/v2/main.ldp" 2>&1 | true
+check "closed output pipe exit status" 0 "${PIPESTATUS[0]}"
+"$cli" info -p "$port" --json 2>/dev/null | grep -q '"firmware": "9.8 piped"'; check "loaded through a closed pipe" 0 $?
+"$sim" --write-images "$work/v3" --flash-version "9.7 hung up" --ram-size 60000 >/dev/null
+start_sim --device receiver
+load_with_signal HUP 1 -c soft -r "$work/v3/ramimage.ldr" -f "$work/v3/main.ldp"
+check "hang-up exit status" 0 $?
+check "hang-up result" "Loading completed" "$(cat "$work/out")"
 
 "$cli" load -p /dev/does-not-exist >"$work/out" 2>"$work/err"
 check "missing port exit status" 64 $?
 "$cli" load -s 12345 -p "$port" >"$work/out" 2>"$work/err"
 check "bad speed exit status" 64 $?
 
-echo "$((8 + 5 - failures)) passed, $failures failed"
+echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
