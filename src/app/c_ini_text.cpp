@@ -8,7 +8,8 @@ namespace {
 
 std::string_view Trim(std::string_view text)
 {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    // A CR that a file with LF line ends keeps inside its lines counts as a blank.
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!text.empty() && blank(text.front())) {
         text.remove_prefix(1);
     }
@@ -104,7 +105,9 @@ CIniText::CIniText(std::string_view text)
             stop = text.size();
         }
         std::string_view line = text.substr(start, stop - start);
-        if (!line.empty() && line.back() == '\r') {
+        // Only the CR of a CR LF line end is the file's; any other CR is part of the line
+        // and is written back as it was.
+        if (lineEnd_ == "\r\n" && !line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
         lines_.emplace_back(line);

@@ -106,6 +106,12 @@ int ParseInt(const std::string& text, int defaultValue)
 
 CSettingsFile::CSettingsFile(std::string path) : path_(std::move(path)) {}
 
+bool CSettingsFile::CheckReadable(std::string& error) const
+{
+    std::string content;
+    return ReadContent(content, error);
+}
+
 bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
 {
     content.clear();

@@ -40,6 +40,11 @@ public:
 
     std::string LastWriteError() const;
 
+    // Whether the file can be read (a missing one can: it reads as empty); false with the
+    // reason when it is unreadable, not a regular file or too large, so that a caller can
+    // say why the stored settings are not used.
+    bool CheckReadable(std::string& error) const;
+
 private:
     bool ReadContent(std::string& content, std::string& error) const;
     bool ReplaceContent(const std::string& content, std::string& error) const;

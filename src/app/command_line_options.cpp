@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace kestrum {
 
@@ -45,11 +46,21 @@ std::string* ValueField(CommandLineOptions& options, const std::string& argument
 
 }  // namespace
 
+// "ttyUSB0" for /dev/ttyUSB0: the way Linux users name a port.
+bool IsDeviceUnderDev(const std::string& name)
+{
+    struct stat info {};
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != ".." &&
+           ::stat(("/dev/" + name).c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
 std::string PortNameFromOption(const std::string& value)
 {
     const bool takenAsIs = value.starts_with("/") || value.find("://") != std::string::npos ||
                              value.starts_with("COM");
-    return takenAsIs ? value : "COM" + value;
+    if (takenAsIs)
+        return value;
+    return IsDeviceUnderDev(value) ? "/dev/" + value : "COM" + value;
 }
 
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments)

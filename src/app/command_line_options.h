@@ -30,8 +30,9 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments);
 CommandLineOptions ParseCommandLine(int argc, const char* const* argv);
 
 // The port name that "-p value" stands for: a device path ("/...") or a URL ("...://...")
-// as written, anything else with "COM" in front unless it already begins with "COM",
-// so "-p 2" means COM2 as on the program's first platform.
+// as written, the bare name of a character device under /dev as that device ("ttyUSB0"),
+// anything else with "COM" in front unless it already begins with "COM", so "-p 2" means
+// COM2 as on the program's first platform.
 std::string PortNameFromOption(const std::string& value);
 
 // The help text that the help dialog shows, with tabs and "\r\n" line ends.

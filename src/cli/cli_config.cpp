@@ -1,6 +1,7 @@
 #include "cli/cli_config.h"
 
 #include <array>
+#include <cerrno>
 #include <sys/stat.h>
 
 #include "app/port_list.h"
@@ -136,10 +137,22 @@ bool ResolveLoad(const CommandLineOptions& options, const CSettingsFile& stored,
 
 }  // namespace
 
-std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment)
+std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment, std::string& warning)
 {
-    if (!environment.explicitPath.empty())
-        return IsRegularFile(environment.explicitPath) ? environment.explicitPath : "";
+    warning.clear();
+    if (!environment.explicitPath.empty()) {
+        const std::string& path = environment.explicitPath;
+        struct stat info {};
+        std::string error;
+        if (::stat(path.c_str(), &info) != 0 && errno == ENOENT)
+            error = path + " does not exist";
+        else if (!CSettingsFile(path).CheckReadable(error))
+            error = error.empty() ? "cannot read " + path : error;
+        if (error.empty())
+            return path;
+        warning = "KESTRUM_INI: " + error + "; going on with the default settings";
+        return "";
+    }
     const std::string beside = environment.programDir + "/" + kSettingsFileName;
     if (!environment.programDir.empty() && IsRegularFile(beside))
         return beside;

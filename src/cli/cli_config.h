@@ -24,7 +24,9 @@ struct CliConfig {
 };
 
 // The settings file kestrum-cli reads, if there is one; it never creates or writes one.
-std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment);
+// A file named by $KESTRUM_INI that cannot be used is not silently passed over: warning
+// then says why, and the defaults apply.
+std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment, std::string& warning);
 
 // Fills config from the stored settings (stored may have no path: defaults only) and the
 // options. A value given on the command line that means nothing is an error here: a

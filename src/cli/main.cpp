@@ -32,7 +32,10 @@ int main(int argc, char** argv)
     if (parsed.command == CliArguments::Command::Ports)
         return RunPortsCommand(ports, stdout);
 
-    CSettingsFile stored(FindSettingsFileReadOnly(SettingsEnvironment::FromProcess()));
+    std::string warning;
+    CSettingsFile stored(FindSettingsFileReadOnly(SettingsEnvironment::FromProcess(), warning));
+    if (!warning.empty())
+        std::fprintf(stderr, "kestrum-cli: %s\n", warning.c_str());
     CliConfig config;
     std::string error;
     if (!ResolveCliConfig(parsed.options, stored, ports, config, error)) {

@@ -118,6 +118,20 @@ TEST_F(SettingsFileTest, RewriteKeepsEverythingItDoesNotUnderstand)
               "SaveSett=1\r\n");
 }
 
+// A stray CR inside a file with LF line ends belongs to its line: rewrites keep it, however
+// many there are.
+TEST_F(SettingsFileTest, StrayCarriageReturnsSurviveEveryRewrite)
+{
+    const std::string original = "[Test]\nNote=x\r\r\nOdd=y\r\n[MnFrm]\nXPos=1\n";
+    WriteFile(Path(), original);
+    CSettingsFile settings(Path());
+    for (int pos = 2; pos < 5; ++pos)
+        ASSERT_TRUE(settings.WriteInt("MnFrm", "XPos", pos));
+    EXPECT_EQ(ReadFile(Path()), "[Test]\nNote=x\r\r\nOdd=y\r\n[MnFrm]\nXPos=4\n");
+    EXPECT_EQ(settings.GetText("Test", "Odd", ""), "y");
+    EXPECT_EQ(settings.GetText("Test", "Note", ""), "x");
+}
+
 TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRefusedAndTheFileKept)
 {
     WriteFile(Path(), "[A]\nk=1\n");

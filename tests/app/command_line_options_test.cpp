@@ -86,14 +86,17 @@ TEST(CommandLine, MatchingIsExactAndCaseSensitive)
     EXPECT_FALSE(options.exitAfterLoad);
 }
 
-TEST(CommandLine, PortValuesGetTheComPrefixUnlessPathsOrUrls)
+TEST(CommandLine, PortValuesGetTheComPrefixUnlessPathsUrlsOrDevices)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"3", "COM3"},
         {"COM3", "COM3"},
         {"com3", "COMcom3"},
         {"COMPORT", "COMPORT"},
-        {"ttyUSB0", "COMttyUSB0"},
+        {"null", "/dev/null"},            // a character device under /dev, named bare
+        {"ttyNotThere9", "COMttyNotThere9"},  // no such device
+        {"shm", "COMshm"},                // under /dev, but not a device
+        {"..", "COM.."},
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
         {"/dev/serial/by-id/usb-X", "/dev/serial/by-id/usb-X"},
         {"rfc2217://localhost:4000", "rfc2217://localhost:4000"},

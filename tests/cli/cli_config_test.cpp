@@ -94,6 +94,31 @@ TEST_F(CliConfigTest, StoredNonsenseFallsBackQuietly)
     EXPECT_EQ(config.softBreakVariant, 0) << "only \"Sleep\" selects the sleep command";
 }
 
+// A settings file named on purpose that cannot be used is said to be unused, not passed over.
+TEST_F(CliConfigTest, UnusableExplicitSettingsFileIsReportedAndTheDefaultsApply)
+{
+    const std::string good = dir_ + "/good.ini";
+    std::ofstream(good) << "[PortSettings]\nSpeed=9600\n";
+    const std::string large = dir_ + "/large.ini";
+    std::ofstream(large) << std::string(CSettingsFile::kMaxFileSize + 1, ';');
+    const struct {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {dir_ + "/absent.ini", dir_ + "/absent.ini does not exist"},
+        {dir_, "Not a regular file: " + dir_},
+        {large, "Settings file too large: " + large},
+    };
+    for (const auto& c : cases) {
+        std::string warning;
+        EXPECT_EQ(FindSettingsFileReadOnly(SettingsEnvironment{c.path, dir_, "", ""}, warning), "");
+        EXPECT_EQ(warning, "KESTRUM_INI: " + c.reason + "; going on with the default settings");
+    }
+    std::string warning = "stale";
+    EXPECT_EQ(FindSettingsFileReadOnly(SettingsEnvironment{good, dir_, "", ""}, warning), good);
+    EXPECT_EQ(warning, "");
+}
+
 TEST_F(CliConfigTest, MeaninglessCommandLineValuesAreRefused)
 {
     const std::vector<std::vector<std::string>> cases = {
