@@ -14,6 +14,8 @@ namespace {
 
 constexpr uint32_t kOpenRate = 115200;
 
+} // namespace
+
 std::string OpenFailureText(const std::string& name, SerialOpenError error)
 {
     switch (error) {
@@ -26,6 +28,8 @@ std::string OpenFailureText(const std::string& name, SerialOpenError error)
         return "Port " + name + " is busy";
     }
 }
+
+namespace {
 
 uint32_t FlagsFromCounts(const SerialErrorCounts& now, const SerialErrorCounts& before)
 {

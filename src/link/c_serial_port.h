@@ -22,6 +22,10 @@ struct SerialPortTiming {
     int stopPollMs = 200;  // WaitReceiveStopped's polling step
 };
 
+// The user's text for a port that did not open: "Open NAME port failed" when there is no
+// such port, a text with the cure when permission is missing, else "Port NAME is busy".
+std::string OpenFailureText(const std::string& name, SerialOpenError error);
+
 // The port over a serial device chosen by name (device path, or a registered backend
 // prefix). A failed open leaves GetHandle null and the reason in LastError.
 class CSerialPort : public CPort {
