@@ -50,12 +50,14 @@ bool CDisplayUnitProgrammer::Program(std::string& result)
 {
     if (!ResetAndSynchronise(result))
         return false;
-    link_.SendCommand(kChipErase);
+    if (!link_.SendCommand(kChipErase))
+        return LineLost(result, kVdkTextCantLoad);
     SleepMs(link_.Waits().chipEraseMs);
     result = kVdkTextErased;
     SetStatus(kVdkTextErased);
 
-    link_.Release();
+    if (!link_.Release())
+        return LineLost(result, kVdkTextCantLoad);
     if (!ResetAndSynchronise(result))
         return false;
     if (callbacks_.lamp)
@@ -70,7 +72,8 @@ bool CDisplayUnitProgrammer::Program(std::string& result)
     if (!VerifyStretches(result))
         return false;
 
-    link_.Release();
+    if (!link_.Release())
+        return LineLost(result, kVdkTextCantLoad);
     result = kVdkTextCompleted;
     link_.Close();
     return true;
@@ -78,11 +81,12 @@ bool CDisplayUnitProgrammer::Program(std::string& result)
 
 bool CDisplayUnitProgrammer::ResetAndSynchronise(std::string& result)
 {
-    link_.ResetPulse();
-    if (link_.Synchronise())
-        return true;
-    result = kVdkTextOutOfSync;
-    return false;
+    const bool synchronised = link_.ResetPulse() && link_.Synchronise();
+    if (link_.LineFailed())
+        return LineLost(result, kVdkTextCantLoad);
+    if (!synchronised)
+        result = kVdkTextOutOfSync;
+    return synchronised;
 }
 
 bool CDisplayUnitProgrammer::ProgramPages(std::string& result)
@@ -90,21 +94,25 @@ bool CDisplayUnitProgrammer::ProgramPages(std::string& result)
     for (uint32_t page = 0; page < kPageCount; ++page) {
         if (CancelledBetweenSteps(result))
             return false;
-        ProgramPage(page);
+        if (!ProgramPage(page))
+            return LineLost(result, kVdkTextCantLoad);
         Advance();
     }
     return true;
 }
 
-void CDisplayUnitProgrammer::ProgramPage(uint32_t page)
+bool CDisplayUnitProgrammer::ProgramPage(uint32_t page)
 {
     const uint32_t offset = page * kPageSize;
     for (uint32_t word = 0; word < kWordsPerPage; ++word) {
-        link_.SendCommand(LoadPageCommand(kLoadPageLow, word, image_[offset + 2 * word]));
-        link_.SendCommand(LoadPageCommand(kLoadPageHigh, word, image_[offset + 2 * word + 1]));
+        if (!link_.SendCommand(LoadPageCommand(kLoadPageLow, word, image_[offset + 2 * word])) ||
+            !link_.SendCommand(LoadPageCommand(kLoadPageHigh, word, image_[offset + 2 * word + 1])))
+            return false;
     }
-    link_.SendCommand(WritePageCommand(page));
+    if (!link_.SendCommand(WritePageCommand(page)))
+        return false;
     SleepMs(link_.Waits().writePageMs);
+    return true;
 }
 
 bool CDisplayUnitProgrammer::VerifyStretches(std::string& result)
@@ -121,16 +129,23 @@ bool CDisplayUnitProgrammer::VerifyStretch(uint32_t offset, std::string& result)
 {
     for (uint32_t address = offset; address < offset + kPageSize; ++address) {
         uint8_t value = 0;
-        if (!link_.ReadByte(address, value)) {
-            result = kVdkTextReadError;
-            return false;
-        }
+        if (!link_.ReadByte(address, value))
+            return LineLost(result, kVdkTextReadError);
         if (value != image_[address]) {
             result = WrongDataText(address, value, image_[address]);
             return false;
         }
     }
     return true;
+}
+
+// The port's own words come first, so the one fixed text of the step that failed is not
+// all a technician sees of a pulled cable.
+bool CDisplayUnitProgrammer::LineLost(std::string& result, const char* stepText)
+{
+    SetStatus(link_.LastError());
+    result = stepText;
+    return false;
 }
 
 // The run owns the user-interface thread: let the window work, then look for Cancel.

@@ -35,7 +35,9 @@ public:
                            CEvent* cancel, DisplayUnitCallbacks callbacks);
 
     // Fills result with the outcome's text (see DisplayUnitTexts) and returns success.
-    // Releases the unit and closes the link only on success.
+    // Releases the unit and closes the link only on success. A failed line operation
+    // ends the run at once: the link's text naming the lost port goes out as a status,
+    // and result is the step's own failure text.
     bool Program(std::string& result);
 
     uint32_t Progress() const { return progress_; }
@@ -44,8 +46,9 @@ private:
     bool ResetAndSynchronise(std::string& result);
     bool ProgramPages(std::string& result);
     bool VerifyStretches(std::string& result);
-    void ProgramPage(uint32_t page);
+    bool ProgramPage(uint32_t page);
     bool VerifyStretch(uint32_t offset, std::string& result);
+    bool LineLost(std::string& result, const char* stepText);
     bool CancelledBetweenSteps(std::string& result);
     void Advance();
     void SetStatus(const std::string& text);

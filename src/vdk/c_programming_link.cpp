@@ -1,5 +1,6 @@
 #include "vdk/c_programming_link.h"
 
+#include "link/c_serial_port.h"
 #include "platform/serial_device_factory.h"
 #include "platform/tick_count.h"
 
@@ -11,6 +12,20 @@ constexpr uint8_t kEnableFirst = 0xAC;
 constexpr uint8_t kEnableSecond = 0x53;
 constexpr int kBitsPerByte = 8;
 constexpr int kCommandBits = 32;
+// A driver may refuse a line change a moment before it reports the device gone (an
+// adapter being unplugged), so a failed line operation waits this long for that.
+constexpr int kGoneCheckMs = 100;
+
+// 8N1 at the rate and no handshaking, since DTR and RTS are ours alone; the rest as found.
+SerialLineSettings ProgrammingSettings(SerialLineSettings settings, uint32_t baudRate)
+{
+    settings.baudRate = baudRate;
+    settings.dataBits = 8;
+    settings.parity = SerialLineSettings::Parity::None;
+    settings.stopBits = 1;
+    settings.flow = SerialLineSettings::Flow::None;
+    return settings;
+}
 
 }  // namespace
 
@@ -28,32 +43,41 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate)
     if (IsOpen() && !Close())
         return false;
     portName_ = portName;
+    openFailureDetail_.clear();
+    lastError_.clear();
+    lineFailed_ = false;
     // Our devices never block and keep their own queues, so there are no driver queue
     // sizes or read time-outs to set; the link moves no data bytes anyway.
     std::unique_ptr<ISerialDevice> device = factory_(portName);
-    if (!device || !device->Open(portName))
-        return false;
-    SerialLineSettings found;
-    if (!device->GetSettings(found)) {
-        device->Close();
-        return false;
+    if (!device)
+        return FailOpen(device, OpenFailureText(portName, SerialOpenError::NotFound));
+    if (!device->Open(portName)) {
+        openFailureDetail_ = device->OpenErrorText();
+        return FailOpen(device, OpenFailureText(portName, device->OpenError()));
     }
-    SerialLineSettings programming = found;
-    programming.baudRate = baudRate;
-    programming.dataBits = 8;
-    programming.parity = SerialLineSettings::Parity::None;
-    programming.stopBits = 1;
-    programming.flow = SerialLineSettings::Flow::None;  // DTR and RTS are ours alone
+    SerialLineSettings found;
+    if (!device->GetSettings(found))
+        return FailOpen(device, "Can't read the settings of port " + portName);
+    if (!device->ApplySettings(ProgrammingSettings(found, baudRate))) {
+        device->ApplySettings(found);
+        return FailOpen(device, "Port " + portName + " does not take " + std::to_string(baudRate) +
+                                    " baud, 8 data bits, no parity, 1 stop bit");
+    }
     device_ = std::move(device);
     saved_ = found;
     dtr_.reset();
     rts_.reset();
     breakOn_.reset();
-    if (!device_->ApplySettings(programming)) {
-        Close();
-        return false;
-    }
     return true;
+}
+
+bool CProgrammingLink::FailOpen(std::unique_ptr<ISerialDevice>& device, const std::string& text)
+{
+    if (device)
+        device->Close();
+    device.reset();
+    lastError_ = text;
+    return false;
 }
 
 bool CProgrammingLink::Close()
@@ -68,55 +92,59 @@ bool CProgrammingLink::Close()
 
 bool CProgrammingLink::RestoreSettings() { return device_->ApplySettings(saved_); }
 
-void CProgrammingLink::ResetPulse()
+bool CProgrammingLink::ResetPulse()
 {
-    SetRts(false);
-    SetDtr(false);
+    if (!SetRts(false) || !SetDtr(false))
+        return false;
     SleepMs(waits_.resetLowMs);
-    SetDtr(true);
+    if (!SetDtr(true))
+        return false;
     SleepMs(waits_.resetSettleMs);
+    return true;
 }
 
-void CProgrammingLink::Release()
+bool CProgrammingLink::Release()
 {
-    SetDtr(false);
+    if (!SetDtr(false))
+        return false;
     SleepMs(waits_.releaseMs);
+    return true;
 }
 
 bool CProgrammingLink::Synchronise()
 {
     for (int attempt = 0; attempt < kVdkSyncAttempts; ++attempt) {
-        SendBits((kEnableFirst << 8) | kEnableSecond, 2 * kBitsPerByte);
         uint8_t echo = 0;
-        if (!ReadBits(echo))
+        if (!SendBits((kEnableFirst << 8) | kEnableSecond, 2 * kBitsPerByte) || !ReadBits(echo) ||
+            !SendBits(0, kBitsPerByte))
             return false;
-        SetData(false);
-        for (int i = 0; i < kBitsPerByte; ++i)
-            ClockPulse();
         if (echo == kEnableSecond)
             return true;
         // One more clock moves the unit's idea of where a byte starts by one bit.
-        ClockPulse();
+        if (!SendBits(0, 1))
+            return false;
     }
     return false;
 }
 
-void CProgrammingLink::SendCommand(uint32_t command) { SendBits(command, kCommandBits); }
+bool CProgrammingLink::SendCommand(uint32_t command)
+{
+    return SendBits(command, kCommandBits);
+}
 
 bool CProgrammingLink::ReadByte(uint32_t address, uint8_t& value)
 {
     const uint32_t opcode = (address & 1) ? 0x28 : 0x20;
     const uint32_t word = (address >> 1) & 0xFFFF;
-    SendBits((opcode << 16) | word, kCommandBits - kBitsPerByte);
-    return ReadBits(value);
+    return SendBits((opcode << 16) | word, kCommandBits - kBitsPerByte) && ReadBits(value);
 }
 
-void CProgrammingLink::SendBits(uint32_t bits, int count)
+bool CProgrammingLink::SendBits(uint32_t bits, int count)
 {
-    for (int i = count - 1; i >= 0; --i) {
-        SetData(((bits >> i) & 1) != 0);
-        ClockPulse();
-    }
+    for (int i = count - 1; i >= 0; --i)
+        if (!SetData(((bits >> i) & 1) != 0) || !ClockPulse())
+            return false;
+    return true;
 }
 
 // The unit puts each bit on DSR before the clock that follows it; the data line stays 0.
@@ -126,49 +154,65 @@ bool CProgrammingLink::ReadBits(uint8_t& value)
     for (int i = 0; i < kBitsPerByte; ++i) {
         bool dsr = false;
         bool cts = false;
-        ++lineOperations_;
-        if (!device_ || !device_->GetModemStatus(dsr, cts))
+        if (!LineUsable() || !LineDone(device_->GetModemStatus(dsr, cts)))
             return false;
         assembled = static_cast<uint8_t>((assembled << 1) | (dsr ? 1 : 0));
-        SetData(false);
-        ClockPulse();
+        if (!SendBits(0, 1))
+            return false;
     }
     value = static_cast<uint8_t>(~assembled);
     return true;
 }
 
-void CProgrammingLink::SetData(bool one)
+bool CProgrammingLink::SetData(bool one)
 {
-    const bool breakOn = !one;
-    if (breakOn_ == breakOn || !device_)
-        return;
-    ++lineOperations_;
-    device_->SetBreak(breakOn);
-    breakOn_ = breakOn;
+    return SetLine(breakOn_, !one, &ISerialDevice::SetBreak);
 }
 
-void CProgrammingLink::ClockPulse()
+bool CProgrammingLink::ClockPulse()
 {
-    SetRts(true);
-    SetRts(false);
+    return SetRts(true) && SetRts(false);
 }
 
-void CProgrammingLink::SetDtr(bool on)
+bool CProgrammingLink::SetDtr(bool on)
 {
-    if (dtr_ == on || !device_)
-        return;
-    ++lineOperations_;
-    device_->SetDtr(on);
-    dtr_ = on;
+    return SetLine(dtr_, on, &ISerialDevice::SetDtr);
 }
 
-void CProgrammingLink::SetRts(bool on)
+bool CProgrammingLink::SetRts(bool on)
 {
-    if (rts_ == on || !device_)
-        return;
+    return SetLine(rts_, on, &ISerialDevice::SetRts);
+}
+
+bool CProgrammingLink::SetLine(std::optional<bool>& state, bool on, bool (ISerialDevice::*setLine)(bool))
+{
+    if (!LineUsable())
+        return false;
+    if (state == on)
+        return true;
+    if (!LineDone((device_.get()->*setLine)(on)))
+        return false;
+    state = on;
+    return true;
+}
+
+bool CProgrammingLink::LineUsable() const
+{
+    return device_ && !lineFailed_;
+}
+
+// Counts a call into the driver. The first one that fails ends the link's use of the
+// device, and says whether the port has gone or only refused the line.
+bool CProgrammingLink::LineDone(bool succeeded)
+{
     ++lineOperations_;
-    device_->SetRts(on);
-    rts_ = on;
+    if (succeeded)
+        return true;
+    lineFailed_ = true;
+    const bool gone = (device_->Wait(0, kGoneCheckMs) & ISerialDevice::kGone) != 0;
+    lastError_ =
+        gone ? "Lost connection with port " + portName_ : "Can't use the control lines of port " + portName_;
+    return false;
 }
 
 }  // namespace kestrum

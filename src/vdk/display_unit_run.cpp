@@ -23,6 +23,10 @@ DisplayUnitRunOutcome RunDisplayUnitLoad(const DisplayUnitRunRequest& request)
 
     CProgrammingLink link(request.deviceFactory, request.waits);
     if (!link.Open(request.portName, CProgrammingLink::kBaudRate)) {
+        // Why first (a refused connection, a busy port), then the run's own text.
+        if (!link.OpenFailureDetail().empty())
+            Report(request, outcome, link.OpenFailureDetail());
+        Report(request, outcome, link.LastError());
         Report(request, outcome, kVdkTextPortError);
         outcome.lineOperations = link.LineOperations();
         return outcome;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "platform/message_pump.h"
+#include "platform/serial_device_factory.h"
 #include "vdk/display_unit_texts.h"
 #include "vdk_test_cable.h"
 
@@ -46,7 +48,8 @@ protected:
     {
         PumpHook hook(screen_, cancel_, cancelOnPump);
         DisplayUnitRunRequest request;
-        request.portName = RegisterUnit(model_);
+        port_ = RegisterUnit(model_);
+        request.portName = port_;
         request.cancel = &cancel_;
         request.callbacks.status = [this](const std::string& t) { screen_.statuses.push_back(t); };
         request.callbacks.lamp = [this](FlashLamp l) { screen_.lamps.push_back(l); };
@@ -54,7 +57,7 @@ protected:
         request.callbacks.showProgressText = [this] { ++screen_.progressTextShown; };
         request.image = std::span<const uint8_t, kDisplayUnitImageSize>(image_.data(), kDisplayUnitImageSize);
         request.deviceFactory = WatchedFactory(log_, faults);
-        request.waits = kNoWaits;
+        request.waits = waits_;
         return RunDisplayUnitLoad(request);
     }
 
@@ -70,7 +73,16 @@ protected:
         return std::equal(flash.begin(), flash.end(), image_.begin());
     }
 
+    void StartOver()
+    {
+        model_ = std::make_shared<Vdk1Model>();
+        *log_ = CableLog{};
+        screen_ = Screen{};
+    }
+
     std::shared_ptr<Vdk1Model> model_ = std::make_shared<Vdk1Model>();
+    std::string port_;
+    VdkWaits waits_ = kNoWaits;
     std::shared_ptr<CableLog> log_ = std::make_shared<CableLog>();
     std::vector<uint8_t> image_;
     CEvent cancel_{CEvent::ResetMode::Auto};
@@ -181,6 +193,9 @@ TEST_F(DisplayUnitRun, UnreadableModemStatusDuringVerificationIsAnSpiReadingErro
     EXPECT_FALSE(outcome.success);
     EXPECT_EQ(outcome.resultText, kVdkTextReadError);
     EXPECT_EQ(model_->PagesWritten(), kPages);
+    // The port is still there, it only refuses the line: that is not a lost connection.
+    ASSERT_GE(screen_.statuses.size(), 2u);
+    EXPECT_EQ(screen_.statuses[screen_.statuses.size() - 2], "Can't use the control lines of port " + port_);
     ExpectPortLeftAsFound();
 }
 
@@ -190,7 +205,98 @@ TEST_F(DisplayUnitRun, PortThatWillNotTakeTheSettingsIsAnOpeningError)
 
     EXPECT_FALSE(outcome.success);
     EXPECT_EQ(outcome.resultText, "");
-    EXPECT_EQ(screen_.statuses, std::vector<std::string>{kVdkTextPortError});
+    EXPECT_EQ(screen_.statuses,
+              (std::vector<std::string>{"Port " + port_ +
+                                            " does not take 115200 baud, 8 data bits, no parity, 1 stop bit",
+                                        kVdkTextPortError}));
+    EXPECT_EQ(outcome.message, kVdkTextPortError);
     EXPECT_EQ(model_->ChipErases(), 0);
     ExpectPortLeftAsFound();
+}
+
+// A port that does not open shows the system's reason and the port's text before the run's
+// own fixed text, whatever the cause.
+TEST(DisplayUnitRunOpen, EveryOpenFailureShowsItsReasonBeforeThePortError)
+{
+    const auto unit = std::make_shared<Vdk1Model>();
+    const std::string held = RegisterUnit(unit);
+    std::unique_ptr<ISerialDevice> holder = CreateSerialDevice(held);
+    ASSERT_TRUE(holder->Open(held));
+
+    struct Case {
+        std::string port;
+        std::vector<std::string> statuses;
+    } const cases[] = {
+        {"/dev/null", {"Inappropriate ioctl for device", "Open /dev/null port failed", kVdkTextPortError}},
+        {"sim:vdk1-nobody",
+         {"no simulated device under the name sim:vdk1-nobody", "Open sim:vdk1-nobody port failed",
+          kVdkTextPortError}},
+        {held, {"simulated device in use", "Port " + held + " is busy", kVdkTextPortError}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> statuses;
+        DisplayUnitRunRequest request;
+        request.portName = c.port;
+        request.callbacks.status = [&statuses](const std::string& t) { statuses.push_back(t); };
+        const DisplayUnitRunOutcome outcome = RunDisplayUnitLoad(request);
+
+        EXPECT_FALSE(outcome.success);
+        EXPECT_EQ(outcome.resultText, "");
+        EXPECT_EQ(statuses, c.statuses);
+        EXPECT_EQ(outcome.message, kVdkTextPortError);
+    }
+    EXPECT_EQ(unit->ChipErases(), 0);
+}
+
+// A unit that vanishes (the cable pulled, the adapter unplugged) ends the run at the first
+// line operation that fails, naming the port, and the step's failure text follows.
+TEST_F(DisplayUnitRun, PulledCableEndsTheRunAtOnceNamingTheLostPort)
+{
+    struct Moment {
+        const char* during;
+        std::function<bool(const CableLog&)> unplugWhen;
+        std::string stepText;
+        int pagesWritten;
+    };
+    const auto model = [this] { return model_; };
+    const Moment moments[] = {
+        {"erase", [model](const CableLog&) { return model()->ChipErases() == 1; }, kVdkTextCantLoad, 0},
+        {"programming", [model](const CableLog&) { return model()->PagesWritten() == 100; }, kVdkTextCantLoad,
+         100},
+        {"verification", [](const CableLog& log) { return log.modemReads > 8 * (2 + 1000); },
+         kVdkTextReadError, kPages},
+    };
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE(moment.during);
+        StartOver();
+        CableFaults faults;
+        faults.unplugWhen = moment.unplugWhen;
+
+        const DisplayUnitRunOutcome outcome = Run(-1, faults);
+
+        EXPECT_FALSE(outcome.success);
+        EXPECT_EQ(outcome.resultText, moment.stepText);
+        EXPECT_EQ(outcome.message, moment.stepText);
+        ASSERT_GE(screen_.statuses.size(), 2u);
+        EXPECT_EQ(screen_.statuses[screen_.statuses.size() - 2], "Lost connection with port " + port_);
+        EXPECT_EQ(screen_.statuses.back(), moment.stepText);
+        // Nothing is clocked into the void: the call that found the cable pulled was the last.
+        EXPECT_EQ(log_->callsAfterUnplug, 1u);
+        EXPECT_EQ(model_->PagesWritten(), moment.pagesWritten);
+    }
+}
+
+TEST_F(DisplayUnitRun, PulledCableDuringProgrammingIsReportedWithoutWaitingOutTheRemainingPages)
+{
+    waits_ = VdkWaits{};  // the unit's real page-write time: 56 ms for each page not written
+    CableFaults faults;
+    faults.unplugWhen = [this](const CableLog&) { return model_->PagesWritten() == 3; };
+
+    const DisplayUnitRunOutcome outcome = Run(-1, faults);
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.message, kVdkTextCantLoad);
+    ASSERT_TRUE(log_->sinceUnplug);
+    // Waiting out the other 253 pages would take 14 s; the bound only proves it did not.
+    EXPECT_LT(log_->sinceUnplug->Elapsed(), 5000u);
 }

@@ -1,6 +1,5 @@
 #include "vdk_test_cable.h"
 
-#include "platform/serial_device_factory.h"
 #include "sim/sim_port_registry.h"
 
 namespace kestrum::test {
@@ -9,7 +8,7 @@ namespace {
 
 class WatchedDevice : public ISerialDevice {
 public:
-    WatchedDevice(std::unique_ptr<ISerialDevice> inner, std::shared_ptr<CableLog> log, CableFaults faults)
+    WatchedDevice(std::unique_ptr<SimSerialDevice> inner, std::shared_ptr<CableLog> log, CableFaults faults)
         : inner_(std::move(inner)), log_(std::move(log)), faults_(faults)
     {
     }
@@ -49,6 +48,7 @@ public:
     bool SetBreak(bool on) override { return inner_->SetBreak(Note(break_, on)); }
     bool GetModemStatus(bool& dsr, bool& cts) override
     {
+        WatchUnplug();
         ++log_->modemReads;
         if (faults_.failModemReadsAfter >= 0 && log_->modemReads > uint64_t(faults_.failModemReadsAfter))
             return false;
@@ -59,13 +59,24 @@ public:
 private:
     bool Note(std::optional<bool>& line, bool on)
     {
+        WatchUnplug();
         if (line == on)
             ++log_->redundantLineCalls;
         line = on;
         return on;
     }
 
-    std::unique_ptr<ISerialDevice> inner_;
+    void WatchUnplug()
+    {
+        if (!log_->sinceUnplug && faults_.unplugWhen && faults_.unplugWhen(*log_)) {
+            log_->sinceUnplug.emplace();
+            inner_->InjectDisconnect();
+        }
+        if (log_->sinceUnplug)
+            ++log_->callsAfterUnplug;
+    }
+
+    std::unique_ptr<SimSerialDevice> inner_;
     std::shared_ptr<CableLog> log_;
     CableFaults faults_;
     std::optional<bool> dtr_;
@@ -104,7 +115,7 @@ std::string RegisterUnit(std::shared_ptr<Vdk1Model> model)
 CProgrammingLink::DeviceFactory WatchedFactory(std::shared_ptr<CableLog> log, CableFaults faults)
 {
     return [log, faults](const std::string& name) -> std::unique_ptr<ISerialDevice> {
-        return std::make_unique<WatchedDevice>(CreateSerialDevice(name), log, faults);
+        return std::make_unique<WatchedDevice>(CreateSimSerialDevice(name), log, faults);
     };
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/c_stopwatch.h"
 #include "platform/serial_device.h"
 #include "sim/vdk1_model.h"
 #include "vdk/c_programming_link.h"
@@ -21,11 +23,18 @@ struct CableLog {
     uint64_t redundantLineCalls = 0;  // a line set to the state it already had
     uint64_t modemReads = 0;
     std::optional<bool> dtrAtClose;
+    // Line calls (DTR, RTS, break, modem status) made since the cable was pulled,
+    // counting the one that found it pulled; and when that was.
+    uint64_t callsAfterUnplug = 0;
+    std::optional<CStopwatch> sinceUnplug;
 };
 
 struct CableFaults {
     int64_t failModemReadsAfter = -1;  // the modem status cannot be read after this many reads
     bool refuseSettings = false;       // the port refuses the programming link's settings
+    // Asked before each line call; the first yes pulls the cable (the simulated device
+    // disconnects) before that call reaches it.
+    std::function<bool(const CableLog& log)> unplugWhen = {};
 };
 
 // A serial port as another program left it: not at the programming link's settings.
@@ -35,8 +44,8 @@ bool SameSettings(const SerialLineSettings& a, const SerialLineSettings& b);
 // Puts the model under a fresh "sim:" port name and returns the name.
 std::string RegisterUnit(std::shared_ptr<Vdk1Model> model);
 
-// Opens ports through the platform's factory (so the real simulated device runs), left
-// at EarlierSettings, and watches the line operations on the way.
+// Opens "sim:" ports as real simulated devices, left at EarlierSettings, and watches the
+// line operations on the way.
 CProgrammingLink::DeviceFactory WatchedFactory(std::shared_ptr<CableLog> log, CableFaults faults = {});
 
 }  // namespace kestrum::test
