@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace kestrum {
@@ -27,6 +28,8 @@ constexpr size_t kOutputRoom = 256 * 1024;
 constexpr size_t kReceiveChunk = 64 * 1024;
 // While a caller reads the input itself the I/O thread looks again this often.
 constexpr int kIoSliceMs = 20;
+// While the open waits it looks at the cancel check this often.
+constexpr int kCancelLookMs = 20;
 // While line changes keep coming the I/O thread sends them this often; after this many
 // ticks without any it sleeps until woken.
 constexpr int kTickMs = 1;
@@ -107,6 +110,17 @@ std::string Seconds(int ms)
     return std::to_string((ms + 999) / 1000) + " s";
 }
 
+// The real time since start, for texts that say how long was waited.
+std::string SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
 } // namespace
 
 Rfc2217SerialDevice::Rfc2217SerialDevice(Timing timing) : timing_(timing) {}
@@ -161,6 +175,43 @@ bool Rfc2217SerialDevice::FailOpen(SerialOpenError error, const std::string& tex
     return false;
 }
 
+bool Rfc2217SerialDevice::FailOpenLocked(std::unique_lock<std::mutex>& lock, SerialOpenError error,
+                                         const std::string& text)
+{
+    lock.unlock();
+    return FailOpen(error, text);
+}
+
+void Rfc2217SerialDevice::SetCancelCheck(std::function<bool()> cancelled)
+{
+    cancelCheck_ = std::move(cancelled);
+    cancelSeen_ = false;
+}
+
+// Remembers a yes: the check may consume what it looks at (an auto-reset event).
+bool Rfc2217SerialDevice::CancelSeen()
+{
+    if (!cancelSeen_ && cancelCheck_ && cancelCheck_())
+        cancelSeen_ = true;
+    return cancelSeen_;
+}
+
+// The check may take locks of its own or dispatch messages, so never with ours held.
+bool Rfc2217SerialDevice::CancelSeenLocked(std::unique_lock<std::mutex>& lock)
+{
+    if (cancelSeen_ || !cancelCheck_)
+        return cancelSeen_;
+    lock.unlock();
+    const bool seen = CancelSeen();
+    lock.lock();
+    return seen;
+}
+
+std::string Rfc2217SerialDevice::CancelledText() const
+{
+    return "cancelled while opening the network port at " + peer_;
+}
+
 bool Rfc2217SerialDevice::Open(const std::string& name)
 {
     Close();
@@ -173,7 +224,7 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
         queuedData_ = inFlightData_ = 0;
         input_.clear();
         localBinary_ = localSga_ = localComPort_ = remoteBinary_ = remoteSga_ = OptionState{};
-        rateAsks_ = rateReplies_ = roundTrips_ = 0;
+        rateAsks_ = rateReplies_ = roundTrips_ = bytesReceived_ = 0;
         replyRate_ = 0;
         modemState_ = 0;
         counts_ = countsSeen_ = SerialErrorCounts{};
@@ -192,6 +243,7 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
     peer_ = host + ":" + port;
     if (!Connect(host, port))
         return false;
+    connectedAt_ = std::chrono::steady_clock::now();
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         return FailOpen(SerialOpenError::Other, std::strerror(errno));
@@ -209,29 +261,25 @@ bool Rfc2217SerialDevice::Connect(const std::string& host, const std::string& po
     if (lookup != 0)
         return FailOpen(SerialOpenError::NotFound, "cannot find host " + host + ": " + ::gai_strerror(lookup));
     std::string reason = "no address for " + host;
-    for (addrinfo* address = found; address && socket_ < 0; address = address->ai_next) {
+    SerialOpenError failure = SerialOpenError::NotFound;
+    for (addrinfo* address = found; address && socket_ < 0 && failure != SerialOpenError::Cancelled;
+         address = address->ai_next) {
         int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                           address->ai_protocol);
         if (fd < 0)
             continue;
         int error = 0;
-        if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
-            error = errno;
-            if (error == EINPROGRESS) {
-                pollfd wait{fd, POLLOUT, 0};
-                socklen_t length = sizeof error;
-                if (::poll(&wait, 1, timing_.connectMs) <= 0)
-                    error = ETIMEDOUT;
-                else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-                    error = errno;
-            }
-        }
+        if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0)
+            error = errno == EINPROGRESS ? AwaitConnection(fd) : errno;
         if (error == 0) {
             socket_ = fd;
             break;
         }
         ::close(fd);
-        if (error == ECONNREFUSED)
+        if (error == ECANCELED) {
+            failure = SerialOpenError::Cancelled;
+            reason = CancelledText();
+        } else if (error == ECONNREFUSED)
             reason = "connection refused by " + peer_ + " (no server listening there)";
         else if (error == ETIMEDOUT)
             reason = "no answer from " + peer_ + " within " + Seconds(timing_.connectMs);
@@ -240,10 +288,51 @@ bool Rfc2217SerialDevice::Connect(const std::string& host, const std::string& po
     }
     ::freeaddrinfo(found);
     if (socket_ < 0)
-        return FailOpen(SerialOpenError::NotFound, reason);
+        return FailOpen(failure, reason);
     int on = 1;
     ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return true;
+}
+
+// Waits for a connection in progress, looking at the cancel check meanwhile. Returns the
+// connection's error (0 when made), ETIMEDOUT when time ran out, ECANCELED when cancelled.
+int Rfc2217SerialDevice::AwaitConnection(int fd)
+{
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.connectMs);
+    for (;;) {
+        if (CancelSeen())
+            return ECANCELED;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now())
+                .count();
+        if (left <= 0)
+            return ETIMEDOUT;
+        pollfd wait{fd, POLLOUT, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<int64_t>(left, kCancelLookMs)));
+        if (ready < 0 && errno != EINTR)
+            return errno;
+        if (ready > 0) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
+        }
+    }
+}
+
+std::chrono::steady_clock::time_point Rfc2217SerialDevice::NegotiationDue() const
+{
+    return connectedAt_ + std::chrono::milliseconds(timing_.negotiationMs);
+}
+
+// What a server that did not complete the negotiation in time did, in the real time
+// since the connection: whether it said nothing or talked without giving the answer.
+std::string Rfc2217SerialDevice::UnfinishedNegotiationTextLocked(const std::string& missing,
+                                                                 uint64_t bytesBefore) const
+{
+    const uint64_t sent = bytesReceived_ - bytesBefore;
+    const std::string what =
+        sent == 0 ? "it sent nothing" : "it sent " + std::to_string(sent) + " bytes, none of them the answer";
+    return "the server at " + peer_ + " " + missing + " within " + SecondsSince(connectedAt_) + ": " + what;
 }
 
 // We offer COM-port control and binary data both ways and no go-aheads; only COM-port
@@ -259,23 +348,26 @@ bool Rfc2217SerialDevice::Negotiate()
     for (uint8_t remote : {kOptionBinary, kOptionSuppressGoAhead})
         Rfc2217TelnetCodec::AppendOption(offer, kDo, remote);
     EnqueueLocked(false, offer);
-    const bool settled =
-        WaitFor(lock, timing_.answerMs, [this] { return localComPort_.enabled || comPortRefused_; });
-    if (gone_) {
-        lock.unlock();
-        return FailOpen(SerialOpenError::Busy,
-                        "the server at " + peer_ + " closed the connection at once (port in use by another client?)");
-    }
-    if (comPortRefused_) {
-        lock.unlock();
-        return FailOpen(SerialOpenError::NotFound,
-                        "the server at " + peer_ + " does not offer COM-port control (RFC 2217)");
-    }
-    if (!settled) {
-        lock.unlock();
-        return FailOpen(SerialOpenError::NotFound, "the server at " + peer_ + " did not take up COM-port control within " +
-                                                       Seconds(timing_.answerMs));
-    }
+    const uint64_t bytesBefore = bytesReceived_;
+    auto settled = [this] { return gone_ || localComPort_.enabled || comPortRefused_; };
+    while (!settled() && std::chrono::steady_clock::now() < NegotiationDue() && !CancelSeenLocked(lock))
+        changed_.wait_until(lock,
+                            std::min(NegotiationDue(), std::chrono::steady_clock::now() +
+                                                           std::chrono::milliseconds(kCancelLookMs)),
+                            settled);
+    if (gone_)
+        return FailOpenLocked(lock, SerialOpenError::Busy,
+                              "the server at " + peer_ +
+                                  " closed the connection at once (port in use by another client?)");
+    if (comPortRefused_)
+        return FailOpenLocked(lock, SerialOpenError::NotFound,
+                              "the server at " + peer_ + " does not offer COM-port control (RFC 2217)");
+    if (cancelSeen_)
+        return FailOpenLocked(lock, SerialOpenError::Cancelled, CancelledText());
+    if (!localComPort_.enabled)
+        return FailOpenLocked(
+            lock, SerialOpenError::NotFound,
+            UnfinishedNegotiationTextLocked("did not take up COM-port control (RFC 2217)", bytesBefore));
     return true;
 }
 
@@ -295,11 +387,17 @@ bool Rfc2217SerialDevice::ReadServerSettings()
     replyParity_.reset();
     replyStopSize_.reset();
     replyFlow_.reset();
-    if (!AskServer(lock)) {
-        const std::string text = failText_;
-        lock.unlock();
-        return FailOpen(SerialOpenError::NotFound, text);
+    const uint64_t bytesBefore = bytesReceived_;
+    if (!ReadUntilAnswered(lock, QueueQuestionLocked(0), [this] { return NegotiationDue(); })) {
+        if (cancelSeen_)
+            return FailOpenLocked(lock, SerialOpenError::Cancelled, CancelledText());
+        const std::string text =
+            gone_ ? failText_
+                  : UnfinishedNegotiationTextLocked(
+                        "took up COM-port control but did not report its line settings", bytesBefore);
+        return FailOpenLocked(lock, SerialOpenError::NotFound, text);
     }
+    ++roundTrips_;
     if (replyRate_ > 0)
         settings_.baudRate = replyRate_;
     if (replyDataSize_ && *replyDataSize_ >= 5 && *replyDataSize_ <= 8)
@@ -428,8 +526,8 @@ bool Rfc2217SerialDevice::WaitForControlWindow(std::unique_lock<std::mutex>& loc
     const auto answerTime = std::chrono::milliseconds(timing_.answerMs);
     if (ReadUntilAnswered(lock, previous, [&] { return std::max(start, lastReceived_) + answerTime; }))
         return true;
-    if (!gone_)
-        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    if (!gone_ && !cancelSeen_)
+        MarkGoneLocked(NoAnswerTextLocked(start));
     return false;
 }
 
@@ -470,14 +568,25 @@ bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64
         ++roundTrips_;
         return true;
     }
-    if (!gone_)
-        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    if (!gone_ && !cancelSeen_)
+        MarkGoneLocked(NoAnswerTextLocked(confirmingAskedAt_));
     return false;
+}
+
+// The real time waited, and whether the server talked meanwhile (one working through
+// queued line changes does, and gets more time: see AnswerDueLocked).
+std::string Rfc2217SerialDevice::NoAnswerTextLocked(std::chrono::steady_clock::time_point askedAt) const
+{
+    std::string text = "the server at " + peer_ + " did not answer within " + SecondsSince(askedAt);
+    if (lastReceived_ > askedAt)
+        text += " (it kept sending other bytes)";
+    return text;
 }
 
 // The caller sends and reads the socket itself while it waits for an answer, so a round
 // trip costs no hand-over between threads; the I/O thread keeps off the input meanwhile.
-// The lock is held on entry and on return; deadline() is read with it held.
+// The lock is held on entry and on return; deadline() is read with it held. A cancel
+// ends the wait too.
 template <typename Deadline>
 bool Rfc2217SerialDevice::ReadUntilAnswered(std::unique_lock<std::mutex>& lock, uint64_t ask, Deadline deadline)
 {
@@ -498,7 +607,10 @@ bool Rfc2217SerialDevice::ReadUntilAnswered(std::unique_lock<std::mutex>& lock, 
         pollfd fd{socket_, POLLIN, 0};
         if (::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, kIoSliceMs))) > 0)
             ReceiveSome();
+        const bool cancelled = CancelSeen();
         lock.lock();
+        if (cancelled)
+            break;
     }
     ownerReading_ = false;
     changed_.notify_all();
@@ -644,8 +756,8 @@ bool Rfc2217SerialDevice::Drain(int timeoutMs)
         return true;
     if (ReadUntilAnswered(lock, confirmingAsk_, [&] { return std::min(end, AnswerDueLocked()); }))
         return true;
-    if (!gone_ && std::chrono::steady_clock::now() >= AnswerDueLocked())
-        MarkGoneLocked("the server at " + peer_ + " did not answer within " + Seconds(timing_.answerMs));
+    if (!gone_ && !cancelSeen_ && std::chrono::steady_clock::now() >= AnswerDueLocked())
+        MarkGoneLocked(NoAnswerTextLocked(confirmingAskedAt_));
     return false;
 }
 
@@ -763,8 +875,10 @@ void Rfc2217SerialDevice::ReceiveSome()
         MarkGoneLocked("the server at " + peer_ + " closed the connection");
     else if (got < 0)
         MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
-    else
+    else {
+        bytesReceived_ += static_cast<uint64_t>(got);
         codec_.Feed(buffer, static_cast<size_t>(got), *this);
+    }
     lastReceived_ = std::chrono::steady_clock::now();
     changed_.notify_all();
 }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,15 +52,21 @@ namespace kestrum {
 //
 // A refused connection, a server that closes at once or never takes up COM-port control,
 // a dropped connection and a server that stops answering all end every wait at once;
-// OpenErrorText gives the reason, also for a connection lost after the open.
+// OpenErrorText gives the reason, also for a connection lost after the open. The open
+// (connection and negotiation) also ends once the cancel check says so.
 class Rfc2217SerialDevice : public ISerialDevice, private Rfc2217TelnetCodec::Sink {
 public:
     static constexpr const char* kPrefix = "rfc2217://";
 
     struct Timing {
-        int connectMs = 5000;    // TCP connection
-        // Negotiation, each settings change and each round trip; a server that keeps
-        // sending (working through queued line changes) gets up to 20 times as long.
+        int connectMs = 5000; // TCP connection
+        // The open's negotiation, from the connection until the server has taken up
+        // COM-port control and reported its line settings. One bound, however much the
+        // server sends meanwhile: a server that talks but never completes the negotiation
+        // (not a COM-port server, or a broken one) is given up after this time.
+        int negotiationMs = 5000;
+        // Each settings change and round trip after the open; a server that keeps sending
+        // (working through queued line changes) gets up to 20 times as long.
         int answerMs = 3000;
         int closeFlushMs = 500;  // Close still hands over what is queued this long
     };
@@ -78,6 +85,7 @@ public:
     std::string OpenErrorText() const override;
     bool IsOpen() const override { return socket_ >= 0; }
     void Close() override;
+    void SetCancelCheck(std::function<bool()> cancelled) override;
 
     bool GetSettings(SerialLineSettings& settings) override;
     bool ApplySettings(const SerialLineSettings& settings) override;
@@ -113,9 +121,17 @@ private:
     };
 
     bool FailOpen(SerialOpenError error, const std::string& text);
+    bool FailOpenLocked(std::unique_lock<std::mutex>& lock, SerialOpenError error, const std::string& text);
     bool Connect(const std::string& host, const std::string& port);
+    int AwaitConnection(int fd);
     bool Negotiate();
     bool ReadServerSettings();
+    bool CancelSeen();
+    bool CancelSeenLocked(std::unique_lock<std::mutex>& lock);
+    std::string CancelledText() const;
+    std::chrono::steady_clock::time_point NegotiationDue() const;
+    std::string UnfinishedNegotiationTextLocked(const std::string& missing, uint64_t bytesBefore) const;
+    std::string NoAnswerTextLocked(std::chrono::steady_clock::time_point askedAt) const;
     void MarkGoneLocked(const std::string& text);
     void Enqueue(bool data, const std::vector<uint8_t>& bytes);
     void EnqueueLocked(bool data, const std::vector<uint8_t>& bytes, bool wake = true);
@@ -149,6 +165,9 @@ private:
 
     const Timing timing_;
     std::string peer_;  // host:port, for texts
+    std::function<bool()> cancelCheck_; // owner thread only
+    bool cancelSeen_ = false;           // owner thread only
+    std::chrono::steady_clock::time_point connectedAt_;
     int socket_ = -1;
     int wakeFd_ = -1;
     std::thread io_;
@@ -172,6 +191,7 @@ private:
     uint64_t rateAsks_ = 0;     // SET-BAUDRATE commands sent
     uint64_t rateReplies_ = 0;  // their answers received
     uint64_t roundTrips_ = 0;
+    uint64_t bytesReceived_ = 0;
     uint32_t replyRate_ = 0;
     std::optional<uint8_t> replyDataSize_, replyParity_, replyStopSize_, replyFlow_;
     uint8_t modemState_ = 0;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kestrum {
@@ -27,8 +28,9 @@ struct SerialErrorCounts {
     uint32_t breaks = 0;
 };
 
-// Why an open failed; the port turns this into the user's text.
-enum class SerialOpenError { None, NotFound, Busy, Permission, Other };
+// Why an open failed; the port turns this into the user's text. Cancelled: the cancel
+// check (SetCancelCheck) said so while the open waited.
+enum class SerialOpenError { None, NotFound, Busy, Permission, Other, Cancelled };
 
 // One serial device, whatever carries it: a termios device, a network serial port, or
 // an in-process simulated device in tests. CSerialPort is written once over this.
@@ -54,6 +56,14 @@ public:
     virtual std::string OpenErrorText() const = 0;  // the system's own words, for logs
     virtual bool IsOpen() const = 0;
     virtual void Close() = 0;
+
+    // Until a new check is set (an empty one ends it), every wait for the far end (an
+    // open that negotiates, a settings change the far end confirms) gives up once
+    // cancelled() has returned true: the device remembers that answer, so an auto-reset
+    // event can be the source. Called on the waiting owner thread, every few tens of
+    // milliseconds, never with a lock of the device held. Devices that never wait for a
+    // far end ignore it.
+    virtual void SetCancelCheck(std::function<bool()> cancelled) { (void)cancelled; }
 
     virtual bool GetSettings(SerialLineSettings& settings) = 0;
     virtual bool ApplySettings(const SerialLineSettings& settings) = 0;

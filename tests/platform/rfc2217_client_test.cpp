@@ -11,42 +11,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/c_event.h"
+#include "platform/chattering_server.h"
+#include "platform/loopback_listener.h"
+
 using namespace kestrum;
 using namespace kestrum::rfc2217;
+using kestrum::test::ChatteringServer;
+using kestrum::test::LoopbackListener;
 
 namespace {
 
-constexpr Rfc2217SerialDevice::Timing kQuick{2000, 500, 100};
-
-// A listening loopback socket; accepts only when asked to.
-class Listener {
-public:
-    Listener()
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(fd_, 4);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~Listener() { Close(); }
-    void Close()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    int Fd() const { return fd_; }
-    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
+constexpr Rfc2217SerialDevice::Timing kQuick{
+    .connectMs = 2000, .negotiationMs = 500, .answerMs = 500, .closeFlushMs = 100};
 
 // A server that takes up COM-port control and answers rate questions until told to go
 // quiet; it never closes the connection itself.
@@ -102,7 +79,7 @@ private:
         ::send(client_, out.data(), out.size(), MSG_NOSIGNAL);
     }
 
-    Listener listener_;
+    LoopbackListener listener_;
     int client_ = -1;
     Rfc2217TelnetCodec codec_;
     std::atomic<bool> stop_{false};
@@ -138,7 +115,7 @@ TEST(Rfc2217Client, NamesOtherThanHostAndPortAreNotFound)
 
 TEST(Rfc2217Client, RefusedConnectionSaysSo)
 {
-    Listener listener;
+    LoopbackListener listener;
     const std::string url = listener.Url();
     listener.Close();
     Rfc2217SerialDevice device(kQuick);
@@ -152,14 +129,68 @@ TEST(Rfc2217Client, RefusedConnectionSaysSo)
 // The connection is taken by the system but nothing ever answers.
 TEST(Rfc2217Client, SilentServerFailsTheOpenWithinTheAnswerTime)
 {
-    Listener listener;
+    LoopbackListener listener;
     Rfc2217SerialDevice device(kQuick);
     bool opened = true;
     const auto took = Timed([&] { opened = device.Open(listener.Url()); });
     EXPECT_FALSE(opened);
     EXPECT_NE(device.OpenErrorText().find("did not take up COM-port control"), std::string::npos)
         << device.OpenErrorText();
+    EXPECT_NE(device.OpenErrorText().find("it sent nothing"), std::string::npos) << device.OpenErrorText();
     EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+// A server that keeps talking is given up after the one negotiation bound however long
+// it would go on (a stretched answer wait would last 40 s here), and the text says how
+// far it got and that it did talk.
+TEST(Rfc2217Client, ChatteringServerIsGivenUpAfterTheNegotiationBound)
+{
+    struct Case {
+        ChatteringServer::Goes goes;
+        const char* text;
+    };
+    for (const Case& server : {Case{ChatteringServer::Goes::Nowhere, "did not take up COM-port control"},
+                               Case{ChatteringServer::Goes::ComPortControl,
+                                    "took up COM-port control but did not report its line settings"}}) {
+        ChatteringServer chatterer(server.goes);
+        Rfc2217SerialDevice::Timing timing = kQuick;
+        timing.answerMs = 2000;
+        Rfc2217SerialDevice device(timing);
+        bool opened = true;
+        const auto took = Timed([&] { opened = device.Open(chatterer.Url()); });
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(device.OpenError(), SerialOpenError::NotFound);
+        const std::string text = device.OpenErrorText();
+        EXPECT_NE(text.find(server.text), std::string::npos) << text;
+        EXPECT_NE(text.find("bytes, none of them the answer"), std::string::npos) << text;
+        EXPECT_LT(took, std::chrono::seconds(10));
+    }
+}
+
+// A cancel ends the open at once wherever the negotiation stands. The check is asked
+// on the opening thread and its yes is kept, so an auto-reset event can be its source.
+TEST(Rfc2217Client, CancelEndsTheOpenAtOnce)
+{
+    for (const auto goes : {ChatteringServer::Goes::Nowhere, ChatteringServer::Goes::ComPortControl}) {
+        ChatteringServer chatterer(goes);
+        Rfc2217SerialDevice::Timing timing = kQuick;
+        timing.negotiationMs = 60000;
+        Rfc2217SerialDevice device(timing);
+        CEvent cancel(CEvent::ResetMode::Auto);
+        device.SetCancelCheck([&cancel] { return cancel.Test(); });
+        std::thread canceller([&] {
+            if (chatterer.AwaitConnection())
+                std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the negotiation
+            cancel.Set();
+        });
+        bool opened = true;
+        const auto took = Timed([&] { opened = device.Open(chatterer.Url()); });
+        canceller.join();
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(device.OpenError(), SerialOpenError::Cancelled);
+        EXPECT_NE(device.OpenErrorText().find("cancelled"), std::string::npos) << device.OpenErrorText();
+        EXPECT_LT(took, std::chrono::seconds(5));
+    }
 }
 
 // A server that stops answering after the open: the read fails after the answer time,
