@@ -20,6 +20,7 @@ std::string OpenFailureText(const std::string& name, SerialOpenError error)
 {
     switch (error) {
     case SerialOpenError::NotFound:
+    case SerialOpenError::Cancelled:
         return "Open " + name + " port failed";
     case SerialOpenError::Permission:
         return "No permission to open port " + name +
@@ -72,11 +73,17 @@ void SetStopBitCount(SerialLineSettings& settings, int count)
 
 } // namespace
 
-CSerialPort::CSerialPort(const std::string& name, const SerialPortTiming& timing) : timing_(timing)
+CSerialPort::CSerialPort(const std::string& name, const SerialPortTiming& timing,
+                         std::function<bool()> cancelOpen)
+    : timing_(timing), cancelOpen_(std::move(cancelOpen))
 {
     CLineErrorTable::SignalNewPort();
     if (OpenDevice(name))
         ApplyInitialState();
+    if (device_)
+        device_->SetCancelCheck({}); // later waits answer to a stop, not to this check
+    if (openCancelled_ && device_)
+        DropCancelledOpen(name);
 }
 
 CSerialPort::~CSerialPort()
@@ -90,6 +97,8 @@ CSerialPort::~CSerialPort()
 bool CSerialPort::OpenDevice(const std::string& name)
 {
     std::unique_ptr<ISerialDevice> device = CreateSerialDevice(name);
+    if (cancelOpen_)
+        device->SetCancelCheck([this] { return CancelOpenSeen(); });
     if (!device->Open(name)) {
         openFailureDetail_ = device->OpenErrorText();
         ReportOpenFailure(name, device->OpenError());
@@ -102,6 +111,23 @@ bool CSerialPort::OpenDevice(const std::string& name)
     device_->DiscardInput();
     device_->DiscardOutput();
     return true;
+}
+
+// Remembers a yes, so a check that consumes what it looks at is asked only until then.
+bool CSerialPort::CancelOpenSeen()
+{
+    if (!openCancelled_ && cancelOpen_ && cancelOpen_())
+        openCancelled_ = true;
+    return openCancelled_;
+}
+
+// A cancel during the initial settings leaves no half-set port behind: the open fails.
+void CSerialPort::DropCancelledOpen(const std::string& name)
+{
+    device_->Close();
+    device_.reset();
+    openFailureDetail_ = "the open was cancelled";
+    ReportOpenFailure(name, SerialOpenError::Cancelled);
 }
 
 void CSerialPort::ReportOpenFailure(const std::string& name, SerialOpenError error)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,7 +31,11 @@ std::string OpenFailureText(const std::string& name, SerialOpenError error);
 // prefix). A failed open leaves GetHandle null and the reason in LastError.
 class CSerialPort : public CPort {
 public:
-    explicit CSerialPort(const std::string& name, const SerialPortTiming& timing = SerialPortTiming{});
+    // An open that waits for a far end (a network port negotiating) gives up as soon as
+    // cancelOpen says so; the check is called on this thread every few tens of
+    // milliseconds, until the constructor returns, and may dispatch its messages.
+    explicit CSerialPort(const std::string& name, const SerialPortTiming& timing = SerialPortTiming{},
+                         std::function<bool()> cancelOpen = {});
     ~CSerialPort() override;
 
     uint32_t WriteTimed(const uint8_t* data, uint32_t count, int timeoutMs) override;
@@ -62,12 +67,16 @@ public:
     // The system's own words for a failed open ("connection refused by ..."), beside the
     // fixed text in LastError; empty when the open succeeded.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
+    // The open failed because cancelOpen said so (LastError is the usual open failure).
+    bool OpenCancelled() const { return openCancelled_; }
 
     bool RtsState() const { return rtsState_; }
     bool DtrState() const { return dtrState_; }
 
 private:
     bool OpenDevice(const std::string& name);
+    bool CancelOpenSeen();
+    void DropCancelledOpen(const std::string& name);
     void ReportOpenFailure(const std::string& name, SerialOpenError error);
     void ApplyInitialState();
     void ClearDtrRaiseRts();
@@ -82,6 +91,8 @@ private:
     const SerialPortTiming timing_;
     std::unique_ptr<ISerialDevice> device_;
     std::string openFailureDetail_;
+    std::function<bool()> cancelOpen_;
+    bool openCancelled_ = false;
     bool rtsState_ = true;
     bool dtrState_ = true;
     std::mutex flagsMutex_;

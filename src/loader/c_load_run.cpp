@@ -7,6 +7,7 @@
 #include "loader/c_load_line.h"
 #include "loader/flash_stage.h"
 #include "loader/load_result.h"
+#include "platform/closing_flag.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
@@ -55,7 +56,7 @@ int CLoadRun::Run()
     if (request_.cancel->Test() || request_.StopRequested())
         return Aborted();
     if (const int opened = OpenPort(); opened != LOAD_OK)
-        return opened;
+        return Failed(opened);
     if (!request_.ramPath && !request_.flashPath && request_.captureMethod == kPowerOnCapture)
         return LOAD_OK;
     if (const int images = OpenImages(); images != LOAD_OK)
@@ -68,10 +69,17 @@ int CLoadRun::Run()
     return Load(line);
 }
 
+// No device is attached to the request while the port opens, so the open itself watches
+// for a stop: a network port's negotiation would otherwise hold the run for seconds.
 int CLoadRun::OpenPort()
 {
-    port_ = std::make_unique<CSerialPort>(request_.portName, portTiming_);
+    auto stopped = [this] {
+        return request_.StopRequested() || request_.cancel->Test() || ClosingFlag::IsSet();
+    };
+    port_ = std::make_unique<CSerialPort>(request_.portName, portTiming_, stopped);
     port_->StatusChannel().LinkTo(status_.Number());
+    if (port_->OpenCancelled())
+        return Aborted();
     if (port_->GetHandle() == nullptr) {
         if (!port_->OpenFailureDetail().empty())
             status_.SetStatus(port_->OpenFailureDetail());

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include "loader/c_load_run.h"
+#include "platform/closing_flag.h"
+#include "platform/message_pump.h"
 
 namespace kestrum {
 
@@ -42,11 +44,19 @@ int CLoadSession::ProgressSteps(const std::string& ramPath, const std::string& f
 
 // The port must open and take the rate before a worker starts; for a soft-break capture
 // the receiver must also answer, since only its command language can restart it.
+// A network port's open takes a while: it keeps the caller's window alive and ends on
+// its Cancel.
 int CLoadSession::TestPort(int captureMethod, const LoadSetup& setup, CEvent& cancel)
 {
-    auto port = std::make_unique<CSerialPort>(setup.portName, setup.portTiming);
+    auto cancelled = [&cancel] {
+        MessagePump::DispatchPending();
+        return ClosingFlag::IsSet() || cancel.Test();
+    };
+    auto port = std::make_unique<CSerialPort>(setup.portName, setup.portTiming, cancelled);
     int result = kStarted;
-    if (port->GetHandle() == nullptr) {
+    if (port->OpenCancelled()) {
+        result = kConnectAborted;
+    } else if (port->GetHandle() == nullptr) {
         if (!port->OpenFailureDetail().empty())
             pageStatus_.SetStatus(port->OpenFailureDetail());
         pageStatus_.SetStatus(port->LastError());
