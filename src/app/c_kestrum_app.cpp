@@ -25,6 +25,10 @@ bool CKestrumApp::Start(const std::vector<std::string>& arguments, const AppEnvi
         return false;
     }
     settings_ = std::make_unique<CSettingsFile>(location.path);
+    std::string readError;
+    startWarning_.clear();
+    if (!settings_->CheckReadable(readError))
+        startWarning_ = readError + "; going on with the default settings";
     ports_ = BuildPortList(environment.ttyClassDir, environment.deviceDir);
     options_ = ParseCommandLine(arguments);
     // Names the list cannot discover (ptys, by-id links, network ports) become choosable

@@ -44,6 +44,10 @@ public:
     bool Start(const std::vector<std::string>& arguments, const AppEnvironment& environment,
                std::string& error);
 
+    // Why the settings file found cannot be read (too large, unreadable), so that the
+    // defaults apply; empty when it can. The caller says so on stderr.
+    const std::string& StartWarning() const { return startWarning_; }
+
     // The run is only to show the command-line help.
     bool HelpOnly() const { return options_.hasArguments && options_.helpRequested; }
 
@@ -64,6 +68,7 @@ private:
     std::unique_ptr<CSettingsFile> settings_;
     std::vector<std::string> ports_;
     CommandLineOptions options_;
+    std::string startWarning_;
     std::atomic<bool> saveSettings_{true};
 };
 

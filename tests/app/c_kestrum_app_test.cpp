@@ -92,6 +92,22 @@ TEST_F(KestrumAppTest, WithoutASettingsFileStartUpFailsWithTheReason)
     EXPECT_FALSE(app.Options().autoLoad);
 }
 
+// A file that is there but cannot be read gives the defaults, and the program says so.
+TEST_F(KestrumAppTest, SettingsFileTooLargeToReadIsReportedAndTheDefaultsApply)
+{
+    WriteFile(IniPath(), "[Activate]\nSaveSett=0\n" + std::string(CSettingsFile::kMaxFileSize, ';'));
+    CKestrumApp app;
+    ASSERT_TRUE(Start(app, {}));
+    EXPECT_EQ(app.StartWarning(), "Settings file too large: " + IniPath() + "; going on with the default settings");
+    app.ReadSaveFlag();
+    EXPECT_TRUE(app.SaveSettingsOnExit());
+
+    WriteFile(IniPath(), "[Activate]\nSaveSett=0\n");
+    CKestrumApp fine;
+    ASSERT_TRUE(Start(fine, {}));
+    EXPECT_EQ(fine.StartWarning(), "");
+}
+
 TEST_F(KestrumAppTest, HelpOnlyWhenAHelpWordComesFirst)
 {
     CKestrumApp help;

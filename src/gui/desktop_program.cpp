@@ -1,0 +1,52 @@
+#include "gui/desktop_program.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+#include "gui/c_about_dlg.h"
+#include "gui/c_main_frame.h"
+#include "gui/c_qt_message_hooks.h"
+
+namespace kestrum {
+
+namespace {
+
+int RunMainWindow(CKestrumApp& app, CQtMessageHooks& hooks)
+{
+    int status = 0;
+    {
+        CMainFrame frame(app, hooks);
+        QObject::connect(&frame, &CMainFrame::Closed, QCoreApplication::instance(), &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        app.ReadSaveFlag();
+        frame.show();
+        status = QApplication::exec();
+    }
+    if (!app.ExitInstance())
+        std::fprintf(stderr, "kestrum: %s\n", app.Settings().LastWriteError().c_str());
+    return status;
+}
+
+}  // namespace
+
+int RunDesktopProgram(const std::vector<std::string>& arguments, const AppEnvironment& environment)
+{
+    CKestrumApp app;
+    std::string error;
+    if (!app.Start(arguments, environment, error)) {
+        std::fprintf(stderr, "kestrum: %s\n", error.c_str());
+        return 1;
+    }
+    if (!app.StartWarning().empty())
+        std::fprintf(stderr, "kestrum: %s\n", app.StartWarning().c_str());
+    CQtMessageHooks hooks;
+    if (app.HelpOnly()) {
+        CAboutDlg help(CAboutDlg::Mode::Help, true);
+        help.exec();
+        return 0;
+    }
+    return RunMainWindow(app, hooks);
+}
+
+}  // namespace kestrum

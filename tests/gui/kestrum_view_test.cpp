@@ -1,0 +1,59 @@
+// The form view's start-up: the automatic load of -a, and nothing without it.
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include "desktop_fixture.h"
+#include "gui/c_kestrum_view.h"
+#include "gui/c_main_frame.h"
+#include "pages/c_ps_loader.h"
+#include "pages/c_ps_program.h"
+
+using namespace kestrum;
+using namespace kestrum::test;
+
+class KestrumViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void AutomaticLoadBringsTheProgramPageForwardThenStarts()
+    {
+        DesktopFixture desktop;
+        CMainFrame frame(desktop.Start({"-a"}), desktop.Hooks());
+        CPSLoader* sheet = frame.View()->Sheet();
+        QSignalSpy loads(&sheet->Program(), &CPSProgram::LoadStarting);
+        QElapsedTimer clock;
+        clock.start();
+        frame.show();
+        QTRY_COMPARE_WITH_TIMEOUT(sheet->currentIndex(), int(CPSLoader::kProgramPage), 10000);
+        QCOMPARE(loads.count(), 0);  // the second pause comes first
+        QTRY_COMPARE_WITH_TIMEOUT(loads.count(), 1, 10000);
+        QVERIFY2(clock.elapsed() >= 2 * CKestrumView::kAutoLoadPauseMs, "both pauses were kept");
+        QTest::qWait(500);
+        QCOMPARE(loads.count(), 1);
+    }
+
+    void ArgumentsWithoutAutoLoadStartNothing()
+    {
+        DesktopFixture desktop;
+        CMainFrame frame(desktop.Start({"-s", "9600", "-e"}), desktop.Hooks());
+        CPSLoader* sheet = frame.View()->Sheet();
+        QSignalSpy loads(&sheet->Program(), &CPSProgram::LoadStarting);
+        frame.show();
+        QTest::qWait(CKestrumView::kStartupTimerMs + 2 * CKestrumView::kAutoLoadPauseMs + 500);
+        QCOMPARE(loads.count(), 0);
+        QCOMPARE(sheet->currentIndex(), int(CPSLoader::kConnectionPage));
+    }
+
+    void FormHasTheSizeOfItsDialogUnits()
+    {
+        DesktopFixture desktop;
+        CMainFrame frame(desktop.Start(), desktop.Hooks());
+        frame.show();
+        const CDialogUnits units(frame.View()->font());
+        QCOMPARE(frame.View()->size(), units.Size(CKestrumView::kFormWidth, CKestrumView::kFormHeight));
+        QCOMPARE(frame.View()->Sheet()->geometry(), frame.View()->rect());
+    }
+};
+
+QTEST_MAIN(KestrumViewTest)
+#include "kestrum_view_test.moc"
