@@ -130,6 +130,13 @@ void CSerialPort::DropCancelledOpen(const std::string& name)
     ReportOpenFailure(name, SerialOpenError::Cancelled);
 }
 
+void CSerialPort::PostOpenFailure(CStatusChannel& channel) const
+{
+    if (!openFailureDetail_.empty())
+        channel.SetStatus(openFailureDetail_);
+    channel.SetStatus(LastError());
+}
+
 void CSerialPort::ReportOpenFailure(const std::string& name, SerialOpenError error)
 {
     ReportError(OpenFailureText(name, error));

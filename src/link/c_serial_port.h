@@ -67,6 +67,9 @@ public:
     // The system's own words for a failed open ("connection refused by ..."), beside the
     // fixed text in LastError; empty when the open succeeded.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
+    // Posts why the open failed on channel: the system's reason first, when there is one,
+    // then the fixed text.
+    void PostOpenFailure(CStatusChannel& channel) const;
     // The open failed because cancelOpen said so (LastError is the usual open failure).
     bool OpenCancelled() const { return openCancelled_; }
 

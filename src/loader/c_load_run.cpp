@@ -81,9 +81,7 @@ int CLoadRun::OpenPort()
     if (port_->OpenCancelled())
         return Aborted();
     if (port_->GetHandle() == nullptr) {
-        if (!port_->OpenFailureDetail().empty())
-            status_.SetStatus(port_->OpenFailureDetail());
-        status_.SetStatus(port_->LastError());
+        port_->PostOpenFailure(status_);
         return LOAD_GENERIC_ERROR;
     }
     request_.AttachDevice(port_->GetHandle());

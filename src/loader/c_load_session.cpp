@@ -1,5 +1,8 @@
 #include "loader/c_load_session.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <sys/stat.h>
 
 #include "loader/c_load_run.h"
@@ -32,14 +35,15 @@ CLoadSession::~CLoadSession()
     Stop();
 }
 
+// Counted in 64 bits and capped, so an absurdly large file cannot overflow the count.
 int CLoadSession::ProgressSteps(const std::string& ramPath, const std::string& flashPath)
 {
-    int steps = 1;
+    int64_t steps = 1;
     if (const long flash = FileSize(flashPath); flash >= 0)
-        steps += static_cast<int>(flash / 512) + 1;
+        steps += flash / 512 + 1;
     if (const long ram = FileSize(ramPath); ram >= 0)
-        steps += static_cast<int>(ram / 1024) + 1;
-    return steps;
+        steps += ram / 1024 + 1;
+    return static_cast<int>(std::min<int64_t>(steps, std::numeric_limits<int>::max()));
 }
 
 // The port must open and take the rate before a worker starts; for a soft-break capture
@@ -57,9 +61,7 @@ int CLoadSession::TestPort(int captureMethod, const LoadSetup& setup, CEvent& ca
     if (port->OpenCancelled()) {
         result = kConnectAborted;
     } else if (port->GetHandle() == nullptr) {
-        if (!port->OpenFailureDetail().empty())
-            pageStatus_.SetStatus(port->OpenFailureDetail());
-        pageStatus_.SetStatus(port->LastError());
+        port->PostOpenFailure(pageStatus_);
         result = kPortNotOpen;
     } else if (!port->SetBaudRate(setup.baudRate)) {
         pageStatus_.SetStatus(port->LastError());

@@ -1,6 +1,8 @@
 #include "protocol/c_device_info_query.h"
 
 #include "link/c_serial_port.h"
+#include "platform/closing_flag.h"
+#include "platform/message_pump.h"
 #include "protocol/c_display_unit_link.h"
 #include "protocol/tagged_exchange.h"
 
@@ -147,9 +149,19 @@ QueryOutcome CDeviceInfoQuery::GetDisplayUnitInfo(const PortSettings& settings)
 std::unique_ptr<CPort> CDeviceInfoQuery::OpenPort(const std::string& name, uint32_t rate, int handshake,
                                                   QueryOutcome& outcome)
 {
-    auto port = std::make_unique<CSerialPort>(name);
+    // A network port's open takes a while: the page's Cancel and a closing window end it.
+    auto port = std::make_unique<CSerialPort>(name, SerialPortTiming{}, [this] {
+        MessagePump::DispatchPending();
+        return ClosingFlag::IsSet() || cancel_->Test();
+    });
+    if (port->OpenCancelled()) {
+        status_.SetStatus(port->OpenFailureDetail());
+        ClosePort(std::move(port));
+        outcome = QueryOutcome::Cancelled;
+        return nullptr;
+    }
     if (port->GetHandle() == nullptr) {
-        status_.SetStatus(port->LastError());
+        port->PostOpenFailure(status_);
         ClosePort(std::move(port));
         outcome = QueryOutcome::PortNotOpened;
         return nullptr;

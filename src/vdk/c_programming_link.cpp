@@ -38,7 +38,7 @@ CProgrammingLink::CProgrammingLink(DeviceFactory factory, VdkWaits waits)
 
 CProgrammingLink::~CProgrammingLink() { Close(); }
 
-bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate)
+bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std::function<bool()> cancelled)
 {
     if (IsOpen() && !Close())
         return false;
@@ -51,7 +51,10 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate)
     std::unique_ptr<ISerialDevice> device = factory_(portName);
     if (!device)
         return FailOpen(device, OpenFailureText(portName, SerialOpenError::NotFound));
-    if (!device->Open(portName)) {
+    device->SetCancelCheck(std::move(cancelled));
+    const bool opened = device->Open(portName);
+    device->SetCancelCheck({});
+    if (!opened) {
         openFailureDetail_ = device->OpenErrorText();
         return FailOpen(device, OpenFailureText(portName, device->OpenError()));
     }

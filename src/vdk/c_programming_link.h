@@ -38,7 +38,8 @@ public:
     // Opens portName at baudRate, 8N1, without handshaking, keeping the settings found
     // so that Close puts them back. A link already open is closed first. On failure
     // OpenFailureDetail and LastError say why.
-    bool Open(const std::string& portName, uint32_t baudRate = kBaudRate);
+    // cancelled, when given, is asked while a slow open (a network port) waits, and ends it.
+    bool Open(const std::string& portName, uint32_t baudRate = kBaudRate, std::function<bool()> cancelled = {});
     // Puts the saved settings back and closes; false when the settings could not be
     // put back (the port is closed all the same).
     bool Close();

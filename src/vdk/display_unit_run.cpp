@@ -1,5 +1,7 @@
 #include "vdk/display_unit_run.h"
 
+#include "platform/closing_flag.h"
+#include "platform/message_pump.h"
 #include "vdk/display_unit_texts.h"
 
 namespace kestrum {
@@ -22,7 +24,12 @@ DisplayUnitRunOutcome RunDisplayUnitLoad(const DisplayUnitRunRequest& request)
         request.callbacks.progress(0);
 
     CProgrammingLink link(request.deviceFactory, request.waits);
-    if (!link.Open(request.portName, CProgrammingLink::kBaudRate)) {
+    // A network port's open takes a while: Cancel and a closing window end it.
+    const auto cancelled = [&request] {
+        MessagePump::DispatchPending();
+        return ClosingFlag::IsSet() || (request.cancel != nullptr && request.cancel->Test());
+    };
+    if (!link.Open(request.portName, CProgrammingLink::kBaudRate, cancelled)) {
         // Why first (a refused connection, a busy port), then the run's own text.
         if (!link.OpenFailureDetail().empty())
             Report(request, outcome, link.OpenFailureDetail());

@@ -2,19 +2,46 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "loader/c_load_run.h"
+#include "platform/message_pump.h"
 #include "sim/image_layout.h"
 #include "sim/receiver_model.h"
 #include "sim/sim_port_registry.h"
 
 namespace kestrum::test {
+
+// The texts set on a channel during a run: the pump hook sees every post.
+class LastTexts {
+public:
+    explicit LastTexts(CStatusChannel& channel)
+    {
+        MessagePump::InstallPumpHook([this, &channel] {
+            std::lock_guard lock(mutex_);
+            const std::string text = channel.Text();
+            if (texts_.empty() || texts_.back() != text)
+                texts_.push_back(text);
+        });
+    }
+    ~LastTexts() { MessagePump::InstallPumpHook(nullptr); }
+    bool Saw(const std::string& text)
+    {
+        std::lock_guard lock(mutex_);
+        return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> texts_;
+};
 
 // A simulated receiver under a port name of its own, images in a temporary folder, and
 // waits short enough for a fast suite.

@@ -2,41 +2,13 @@
 #include "load_fixture.h"
 
 #include "loader/load_result.h"
-#include "platform/message_pump.h"
 
 #include <fcntl.h>
 #include <future>
-#include <mutex>
 #include <sys/stat.h>
 
 using namespace kestrum;
 using namespace kestrum::test;
-
-namespace {
-
-// Every text set on a channel during a run.
-class SeenTexts {
-public:
-    explicit SeenTexts(CStatusChannel& channel)
-    {
-        MessagePump::InstallPumpHook([this, &channel] {
-            std::lock_guard lock(mutex_);
-            texts_.push_back(channel.Text());
-        });
-    }
-    ~SeenTexts() { MessagePump::InstallPumpHook(nullptr); }
-    bool Saw(const std::string& text)
-    {
-        std::lock_guard lock(mutex_);
-        return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> texts_;
-};
-
-}  // namespace
 
 class LoadImages : public LoadFixture {};
 
@@ -45,7 +17,7 @@ TEST_F(LoadImages, NamedPipeAsAnImageEndsAsAFileErrorWithoutWaitingForAWriter)
     StartReceiver();
     const std::string fifo = dir_ + "/main.ldp";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    SeenTexts texts(status_);
+    LastTexts texts(status_);
     for (const bool asRam : {true, false}) {
         auto request = asRam ? Request(kSoftBreakCapture, fifo, "") : Request(kSoftBreakCapture, RamFile(), fifo);
         auto run = std::async(std::launch::async, [&] { return Run(*request); });

@@ -1,11 +1,18 @@
 #include "protocol/c_device_info_query.h"
 #include "sim/receiver_model.h"
 #include "sim_ports.h"
+#include "platform/chattering_server.h"
+#include "platform/message_pump.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 using namespace kestrum;
 using namespace kestrum::test;
+using kestrum::test::ChatteringServer;
 
 namespace {
 
@@ -104,4 +111,41 @@ TEST(RunDeviceInfoQuery, GivesTheInformationTextAndForwardsStatus)
     EXPECT_EQ(result.info.firmware, "1.7 Jan,20,2026");
     EXPECT_EQ(result.lastStatus, "Ready ");
     EXPECT_EQ(console.Text(), "Ready ");
+}
+
+// A port that does not open says why in the system's words before the fixed text.
+TEST(DeviceInfoOpen, SystemReasonComesBeforeTheFixedText)
+{
+    CDeviceInfoQuery query({}, QuickTiming());
+    std::vector<std::string> texts;
+    MessagePump::InstallPumpHook([&] {
+        if (texts.empty() || texts.back() != query.StatusChannel().Text())
+            texts.push_back(query.StatusChannel().Text());
+    });
+    PortSettings settings;
+    settings.port = "/dev/null";
+    EXPECT_EQ(query.Run(DeviceKind::Receiver, settings), QueryOutcome::PortNotOpened);
+    MessagePump::InstallPumpHook(nullptr);
+    const auto fixed = std::find(texts.begin(), texts.end(), "Open /dev/null port failed");
+    ASSERT_NE(fixed, texts.end());
+    ASSERT_NE(fixed, texts.begin());
+    EXPECT_EQ(*(fixed - 1), "Inappropriate ioctl for device");
+}
+
+// A network port that takes its time to open: the query's Cancel ends the open at once.
+TEST(DeviceInfoOpen, CancelWhileANetworkPortOpensEndsTheQueryAsCancelled)
+{
+    ChatteringServer server(ChatteringServer::Goes::ComPortControl);
+    CEvent cancel(CEvent::ResetMode::Auto);
+    CDeviceInfoQuery query({}, QuickTiming(), &cancel);
+    PortSettings settings;
+    settings.port = server.Url();
+    std::thread canceller([&] {
+        server.AwaitConnection();
+        cancel.Set();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(query.Run(DeviceKind::Receiver, settings), QueryOutcome::Cancelled);
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "not the 5 s negotiation bound";
 }

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <vector>
 
+#include "platform/chattering_server.h"
 #include "platform/message_pump.h"
 #include "platform/serial_device_factory.h"
 #include "vdk/display_unit_texts.h"
@@ -299,4 +302,24 @@ TEST_F(DisplayUnitRun, PulledCableDuringProgrammingIsReportedWithoutWaitingOutTh
     ASSERT_TRUE(log_->sinceUnplug);
     // Waiting out the other 253 pages would take 14 s; the bound only proves it did not.
     EXPECT_LT(log_->sinceUnplug->Elapsed(), 5000u);
+}
+
+// A network port that takes its time to open: Cancel ends the open, not the 5 s bound.
+TEST(DisplayUnitRunOpen, CancelWhileANetworkPortOpensEndsTheRun)
+{
+    test::ChatteringServer server(test::ChatteringServer::Goes::ComPortControl);
+    CEvent cancel(CEvent::ResetMode::Auto);
+    DisplayUnitRunRequest request;
+    request.portName = server.Url();
+    request.cancel = &cancel;
+    std::thread canceller([&] {
+        server.AwaitConnection();
+        cancel.Set();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const DisplayUnitRunOutcome outcome = RunDisplayUnitLoad(request);
+    canceller.join();
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.message, kVdkTextPortError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "not the 5 s negotiation bound";
 }
