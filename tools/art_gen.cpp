@@ -1,4 +1,4 @@
-// Draws the desktop program's pictures (logo, window icon) as PNG files. The pictures are
+// Draws the desktop program's pictures (logo, window icon, lamp strip) as PNG files. The pictures are
 // committed under src/gui/resources; run this after changing a drawing:
 //   build/tools/art_gen src/gui/resources
 #include <QGuiApplication>
@@ -51,6 +51,38 @@ void DrawBadge(QPainter& p, double size)
     p.drawPath(wing);
 }
 
+// The lamps: three columns (bright, dark, grey) of 16 by 16 cells, eight rows: round red,
+// green, yellow and blue lamps, then square ones. Magenta is the transparent colour.
+QImage LampStrip()
+{
+    constexpr int kCell = 16;
+    const QColor hues[] = {QColor(230, 30, 30), QColor(30, 200, 40), QColor(245, 210, 20), QColor(40, 90, 240)};
+    QImage strip(3 * kCell, 8 * kCell, QImage::Format_RGB32);
+    strip.fill(QColor(255, 0, 255));
+    QPainter p(&strip);
+    for (int row = 0; row < 8; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            QColor face = hues[row % 4];
+            if (column == 1)
+                face = face.darker(250);
+            if (column == 2)
+                face = QColor(150, 150, 150);
+            const QRectF cell(column * kCell + 2.5, row * kCell + 2.5, kCell - 5, kCell - 5);
+            QRadialGradient shine(cell.center() - QPointF(2, 2), cell.width() * 0.7);
+            shine.setColorAt(0, column == 0 ? face.lighter(170) : face.lighter(120));
+            shine.setColorAt(1, face);
+            p.setBrush(shine);
+            p.setPen(QPen(face.darker(200), 1));
+            // No antialiasing: edge pixels blended with magenta would show as pink.
+            if (row < 4)
+                p.drawEllipse(cell);
+            else
+                p.drawRect(cell);
+        }
+    }
+    return strip;
+}
+
 bool Save(const QImage& image, const QString& path)
 {
     if (image.save(path))
@@ -79,6 +111,7 @@ int main(int argc, char** argv)
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const bool ok = Save(Badge(48), dir + QStringLiteral("/logo.png")) &&
-                    Save(Badge(64), dir + QStringLiteral("/kestrum.png"));
+                    Save(Badge(64), dir + QStringLiteral("/kestrum.png")) &&
+                    Save(LampStrip(), dir + QStringLiteral("/lamps.png"));
     return ok ? 0 : 1;
 }

@@ -46,6 +46,28 @@ std::string* ValueField(CommandLineOptions& options, const std::string& argument
 
 }  // namespace
 
+int DeviceKindFromOption(const std::string& value)
+{
+    if (value.starts_with("rec"))
+        return 0;
+    if (value.starts_with("pbr"))
+        return 1;
+    if (value.starts_with("vdk1"))
+        return 2;
+    return -1;
+}
+
+int CaptureMethodFromOption(const std::string& value)
+{
+    if (value == "pwr")
+        return 0;
+    if (value == "soft")
+        return 1;
+    if (value == "hard")
+        return 2;
+    return -1;
+}
+
 // "ttyUSB0" for /dev/ttyUSB0: the way Linux users name a port.
 bool IsDeviceUnderDev(const std::string& name)
 {

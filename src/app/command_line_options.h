@@ -29,6 +29,12 @@ struct CommandLineOptions {
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments);
 CommandLineOptions ParseCommandLine(int argc, const char* const* argv);
 
+// The device kind "-d value" chooses by how the value begins: "rec" 0 (receiver), "pbr" 1
+// (power board), "vdk1" 2; -1 for anything else. Case-sensitive.
+int DeviceKindFromOption(const std::string& value);
+// The capture method "-c value" names: "pwr" 0, "soft" 1, "hard" 2; -1 for anything else.
+int CaptureMethodFromOption(const std::string& value);
+
 // The port name that "-p value" stands for: a device path ("/...") or a URL ("...://...")
 // as written, the bare name of a character device under /dev as that device ("ttyUSB0"),
 // anything else with "COM" in front unless it already begins with "COM", so "-p 2" means

@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/serial_device_factory.h"
+
 namespace kestrum {
 
 namespace {
@@ -140,7 +142,8 @@ bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name)
     if (std::find(ports.begin(), ports.end(), name) != ports.end()) {
         return true;
     }
-    const bool acceptable = (name.starts_with("/") && IsCharacterDevice(name)) || IsNetworkPortName(name);
+    const bool acceptable =
+        (name.starts_with("/") && IsCharacterDevice(name)) || IsNetworkPortName(name) || HasRegisteredBackend(name);
     if (acceptable) {
         ports.push_back(name);
     }

@@ -20,8 +20,9 @@ std::vector<std::string> BuildPortList(const std::string& ttyClassDir = kTtyClas
                                        const std::string& deviceDir = kDeviceDir);
 
 // Makes a port named by the user choosable: an existing character-device path (a pty,
-// a /dev/serial/by-id link) or an "rfc2217://host:port" URL is appended, as written,
-// when the list does not hold it yet. True when the list holds the name afterwards.
+// a /dev/serial/by-id link), an "rfc2217://host:port" URL or a name a registered serial
+// backend serves (a simulated device in tests) is appended, as written, when the list
+// does not hold it yet. True when the list holds the name afterwards.
 bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name);
 
 // "rfc2217://host:port" with a host and a port number from 1 to 65535.

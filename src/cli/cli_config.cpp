@@ -30,28 +30,6 @@ bool ParseSpeed(const std::string& text, uint32_t& speed)
     return false;
 }
 
-int DeviceFromOption(const std::string& value)
-{
-    if (value.rfind("rec", 0) == 0)
-        return 0;
-    if (value.rfind("pbr", 0) == 0)
-        return 1;
-    if (value.rfind("vdk1", 0) == 0)
-        return 2;
-    return -1;
-}
-
-int CaptureFromOption(const std::string& value)
-{
-    if (value == "pwr")
-        return 0;
-    if (value == "soft")
-        return 1;
-    if (value == "hard")
-        return 2;
-    return -1;
-}
-
 // A stored capture method outside the list means power-on capture.
 int StoredCapture(const CSettingsFile& stored, int deviceKind)
 {
@@ -112,12 +90,12 @@ bool ResolveLoad(const CommandLineOptions& options, const CSettingsFile& stored,
 {
     const int storedKind = stored.GetInt("DeviceSettings", "Device_Type", 0);
     config.deviceKind = storedKind < 0 || storedKind > 2 ? 0 : storedKind;
-    if (!options.device.empty() && (config.deviceKind = DeviceFromOption(options.device)) < 0) {
+    if (!options.device.empty() && (config.deviceKind = DeviceKindFromOption(options.device)) < 0) {
         error = "device must be rec, pbr or vdk1, not " + options.device;
         return false;
     }
     config.captureMethod = StoredCapture(stored, config.deviceKind);
-    if (!options.captureMethod.empty() && (config.captureMethod = CaptureFromOption(options.captureMethod)) < 0) {
+    if (!options.captureMethod.empty() && (config.captureMethod = CaptureMethodFromOption(options.captureMethod)) < 0) {
         error = "capture method must be pwr, soft or hard, not " + options.captureMethod;
         return false;
     }

@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include "gui/c_private_message_event.h"
+#include "gui/c_pump_pause.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
@@ -12,7 +13,7 @@ CQtMessageHooks::CQtMessageHooks()
 {
     MessagePump::InstallPumpHook([] {
         QCoreApplication* application = QCoreApplication::instance();
-        if (application != nullptr && QThread::currentThread() == application->thread())
+        if (application != nullptr && QThread::currentThread() == application->thread() && !CPumpPause::Active())
             QCoreApplication::processEvents(QEventLoop::AllEvents, kPumpStepMs);
     });
     MessagePump::InstallMessageSink(

@@ -1,5 +1,6 @@
 #include "pages/c_ps_loader.h"
 
+#include "gui/c_pump_pause.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_device.h"
 #include "pages/c_ps_program.h"
@@ -53,6 +54,7 @@ void CPSLoader::ActivateEachPage()
 void CPSLoader::showEvent(QShowEvent* event)
 {
     QTabWidget::showEvent(event);
+    const CPumpPause building;
     ActivateEachPage();
 }
 

@@ -38,6 +38,16 @@ void RegisterSerialBackend(const std::string& prefix, SerialDeviceMaker maker)
     Registry()[prefix] = std::move(maker);
 }
 
+bool HasRegisteredBackend(const std::string& name)
+{
+    std::lock_guard lock(registryMutex);
+    for (const auto& entry : Registry()) {
+        if (name.starts_with(entry.first))
+            return true;
+    }
+    return false;
+}
+
 void UnregisterSerialBackend(const std::string& prefix)
 {
     std::lock_guard lock(registryMutex);

@@ -22,5 +22,7 @@ std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name);
 // uses them: a registering static object in an unreferenced object file is never linked.
 void RegisterSerialBackend(const std::string& prefix, SerialDeviceMaker maker);
 void UnregisterSerialBackend(const std::string& prefix);
+// Whether a registered backend serves the name (only tests and tools register any).
+bool HasRegisteredBackend(const std::string& name);
 
 } // namespace kestrum

@@ -4,28 +4,7 @@
 set -u
 cli=$1
 sim=$2
-work=$(mktemp -d)
-sim_pid=""
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-checks=0
-check() {  # description, expected, actual
-  checks=$((checks + 1))
-  if [ "$2" == "$3" ]; then echo "ok: $1"; else echo "FAILED: $1: expected [$2], got [$3]"; failures=$((failures + 1)); fi
-}
-start_sim() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -f "$work/sim.out"  # so the previous simulator's port is never read
-  "$sim" "$@" >"$work/sim.out" 2>"$work/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-  port=$(head -n 1 "$work/sim.out" 2>/dev/null)
-  if [ -z "$port" ]; then echo "kestrum-sim did not start: $(cat "$work/sim.err")"; exit 1; fi
-}
+source "$(dirname "$0")/../simulator_script.sh"
 load_with_signal() {  # signal, seconds after the start, load options; returns the exit status
   local signal=$1 after=$2
   shift 2
@@ -88,5 +67,4 @@ check "missing port exit status" 64 $?
 "$cli" load -s 12345 -p "$port" >"$work/out" 2>"$work/err"
 check "bad speed exit status" 64 $?
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+report

@@ -122,7 +122,7 @@ private Q_SLOTS:
             }
         });
         QCOMPARE(RunDesktopProgram({"kestrum", "-s", "-help"}, desktop.Environment()), 0);
-        QCOMPARE(seen, QStringList{QStringLiteral("Vexil Firmware Loader")});
+        QCOMPARE(seen, QStringList{QStringLiteral("Vexil Firmware Loader:  Device = Receiver")});
         const std::string stored = desktop.Settings();
         QVERIFY2(stored.find("SaveSett=1") != std::string::npos, stored.c_str());
         QVERIFY2(stored.find("PosLeft=") != std::string::npos, stored.c_str());

@@ -141,7 +141,7 @@ private Q_SLOTS:
         CMainFrame frame(desktop.Start(), desktop.Hooks());
         frame.show();
         QCOMPARE(frame.minimumSize(), frame.maximumSize());
-        QCOMPARE(frame.windowTitle(), QStringLiteral("Vexil Firmware Loader"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Vexil Firmware Loader:  Device = Receiver"));
         QVERIFY(frame.centralWidget()->width() <= frame.width());
     }
 

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The desktop program as a production line scripts it, against kestrum-sim on a
+# pseudo-terminal, without a display: `kestrum ... -a -e` loads by itself and ends with
+# status 0; a load that fails leaves the program open.
+set -u
+kestrum=$1
+sim=$2
+cli=$3
+source "$(dirname "$0")/../simulator_script.sh"
+export QT_QPA_PLATFORM=offscreen
+export KESTRUM_INI="$work/kestrum.ini"
+firmware() {  # what the simulated device reports now, as kestrum-cli reads it
+  "$cli" info -p "$port" "$@" --json 2>/dev/null | sed -n 's/.*"firmware": "\([^"]*\)".*/\1/p'
+}
+
+mkdir -p "$work/rx" "$work/soft" "$work/pbr"
+"$sim" --write-images "$work/rx" --flash-version "8.1 desktop" >/dev/null
+"$sim" --write-images "$work/soft" --flash-version "8.2 soft" >/dev/null
+"$sim" --write-images "$work/pbr" --power-version "8.3 board" >/dev/null
+
+start_sim --device receiver --power-cycle-after 300
+timeout 60 "$kestrum" -p "$port" -s 115200 -d rec -r "$work/rx/ramimage.ldr" -f "$work/rx/main.ldp" -c pwr -a -e
+check "power-on capture load exit status" 0 $?
+check "power-on capture load installed the firmware" "8.1 desktop" "$(firmware)"
+
+start_sim --device receiver --rate 9600
+timeout 60 "$kestrum" -p "$port" -s 115200 -d rec -r "$work/soft/ramimage.ldr" -f "$work/soft/main.ldp" -c soft -a -e
+check "soft-break load from another rate exit status" 0 $?
+check "soft-break load installed the firmware" "8.2 soft" "$(firmware)"
+
+start_sim --device powerboard --power-cycle-after 300
+timeout 60 "$kestrum" -p "$port" -d pbr -r "$work/pbr/powbrd.ldr" -c pwr -a -e
+check "power-board load exit status" 0 $?
+check "power-board load installed the firmware" "8.3 board" "$(firmware -d pbr)"
+
+# A device that refuses the image: the program stays open with the result on screen.
+start_sim --device receiver --device-id 33 --power-cycle-after 300
+timeout 20 "$kestrum" -p "$port" -d rec -r "$work/rx/ramimage.ldr" -f "$work/rx/main.ldp" -c pwr -a -e
+check "failed load leaves the program open" 124 $?
+
+report

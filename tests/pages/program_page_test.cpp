@@ -1,0 +1,394 @@
+// The Program page from the technician's side: what it offers, what "&Load" does with the
+// choices, and loads of simulated devices followed to their end.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <atomic>
+#include <fstream>
+
+#include "gui/c_kestrum_view.h"
+#include "gui/c_lamp_ctrl.h"
+#include "gui/c_main_frame.h"
+#include "gui/c_path_combo_box.h"
+#include "gui/c_text_progress_ctrl.h"
+#include "gui/desktop_fixture.h"
+#include "loader/load_result.h"
+#include "pages/c_capturing_dialog.h"
+#include "pages/c_ps_connection.h"
+#include "pages/c_ps_loader.h"
+#include "pages/c_ps_program.h"
+#include "sim/image_layout.h"
+#include "sim/receiver_model.h"
+#include "sim/sim_port_registry.h"
+#include "sim/vdk1_model.h"
+
+using namespace kestrum;
+using namespace kestrum::test;
+
+namespace {
+
+std::atomic<int> portCounter{0};
+
+// Records every cell a lamp shows: a new cell is painted at once.
+class LampLog : public QObject {
+public:
+    explicit LampLog(CLampCtrl* lamp) : lamp_(lamp) { lamp->installEventFilter(this); }
+    QStringList cells;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            static const char* colours[] = {"red", "green", "yellow", "blue"};
+            const QString cell = lamp_->CurrentShade() == CLampCtrl::Shade::Grey
+                                     ? QStringLiteral("grey")
+                                     : QString::fromLatin1(colours[static_cast<int>(lamp_->CurrentColour())]);
+            if (cells.isEmpty() || cells.last() != cell)
+                cells << cell;
+        }
+        return false;
+    }
+
+private:
+    CLampCtrl* lamp_;
+};
+
+CPSProgram::Timings QuickTimings()
+{
+    CPSProgram::Timings timings;
+    timings.load.replyTimeoutMs = 3000;
+    timings.load.captureLimitMs = 1500;
+    timings.load.capturePromptMs = 15000;
+    timings.protocol.replyTimeoutCapMs = 300;
+    timings.displayUnit = {0, 0, 0, 0, 0};
+    return timings;
+}
+
+// A main window on a simulated device under a "sim:" port, with images in a folder.
+class Bench {
+public:
+    explicit Bench(std::shared_ptr<DeviceModel> model, std::vector<std::string> arguments = {},
+                   const std::string& settings = "")
+        : port_("sim:program-" + std::to_string(++portCounter))
+    {
+        RegisterSimBackend();
+        RegisterSimPort(port_, std::move(model), SimSerialDevice::Options{false, 4096, 65536});
+        desktop_.WriteSettings("[PortSettings]\nName=" + port_ + "\n" + settings);
+        frame_ = std::make_unique<CMainFrame>(desktop_.Start(std::move(arguments)), desktop_.Hooks());
+        frame_->show();
+        Sheet().SetActivePage(CPSLoader::kProgramPage);
+        Activate();
+        Page().SetTimings(QuickTimings());
+    }
+    ~Bench()
+    {
+        frame_.reset();
+        UnregisterSimPort(port_);
+    }
+
+    // The window the user works in has the keyboard, as after a dialog has closed.
+    void Activate()
+    {
+        frame_->activateWindow();
+        if (!QTest::qWaitForWindowActive(frame_.get()))
+            qWarning("the main window did not become active");
+    }
+
+    CMainFrame& Frame() { return *frame_; }
+    CPSLoader& Sheet() { return *frame_->View()->Sheet(); }
+    CPSProgram& Page() { return Sheet().Program(); }
+    template <typename T>
+    T* Control(const char* name)
+    {
+        return Page().findChild<T*>(QString::fromLatin1(name));
+    }
+    QString Status() { return QString::fromStdString(Page().StatusChannel().Text()); }
+
+    // Types a path into a box, as the user does, and leaves the box.
+    void Type(const char* boxName, const std::string& path)
+    {
+        Activate();
+        QLineEdit* line = Control<CPathComboBox>(boxName)->lineEdit();
+        line->setFocus();
+        line->selectAll();
+        if (path.empty())
+            QTest::keyClick(line, Qt::Key_Delete);
+        else
+            QTest::keyClicks(line, QString::fromStdString(path));
+        LoadButton()->setFocus();
+    }
+    void TypeImages(const std::vector<uint8_t>& ram, const std::vector<uint8_t>& flash)
+    {
+        Type("ramFile", Write("ram.ldr", ram));
+        Type("flashFile", Write("main.ldp", flash));
+    }
+
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
+    {
+        const std::string path = desktop_.SettingsPath() + "." + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    // Runs "&Load" and waits for the run's end; the result code, or -1 when none came.
+    int LoadAndWait(int timeoutMs = 30000)
+    {
+        QSignalSpy finished(&Page(), &CPSProgram::LoadFinished);
+        QTest::mouseClick(LoadButton(), Qt::LeftButton);  // a VDK-1 run ends in here
+        if (finished.isEmpty() && !finished.wait(timeoutMs))
+            return -1;
+        return finished.first().first().toInt();
+    }
+    QPushButton* LoadButton() { return Button(QStringLiteral("&Load")); }
+    QPushButton* Button(const QString& text)
+    {
+        for (QPushButton* button : Page().findChildren<QPushButton*>()) {
+            if (button->text() == text)
+                return button;
+        }
+        return nullptr;
+    }
+
+private:
+    DesktopFixture desktop_;
+    std::string port_;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+std::shared_ptr<ReceiverModel> Receiver(int powerCycleAfterMs = 200, int deviceId = 20)
+{
+    ReceiverConfig config;
+    config.powerCycleAfterMs = powerCycleAfterMs;
+    config.receiverBoot.deviceId = static_cast<uint8_t>(deviceId);
+    config.flashWriteMs = 20;
+    return std::make_shared<ReceiverModel>(config);
+}
+
+QStringList Entries(QComboBox* box)
+{
+    QStringList entries;
+    for (int i = 0; i < box->count(); ++i)
+        entries << box->itemText(i);
+    return entries;
+}
+
+}  // namespace
+
+class ProgramPageTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void FreshStartOffersTheDefaultFilesAndTwoCaptureMethods()
+    {
+        Bench bench(Receiver());
+        auto* capture = bench.Control<QComboBox>("captureMethod");
+        QCOMPARE(Entries(capture), (QStringList{QStringLiteral("Power On Capture"), QStringLiteral("Soft Break Capture")}));
+        QCOMPARE(capture->currentIndex(), 0);
+        QCOMPARE(bench.Control<CPathComboBox>("ramFile")->FullPath(), QStringLiteral("ramimage.ldr"));
+        QCOMPARE(bench.Control<CPathComboBox>("flashFile")->FullPath(), QStringLiteral("main.ldp"));
+        QCOMPARE(bench.Page().Settings().CaptureMethod(1), 0);
+        QCOMPARE(bench.Page().Settings().CaptureMethod(2), 1);
+        QVERIFY(bench.LoadButton()->isEnabled());
+    }
+
+    void StoredChoicesAreReadWithTheirLimits()
+    {
+        Bench stored(Receiver(), {},
+                     "[LoadPath_RAM]\nPath01=/a/one.ldr\nPath02=/a/two.ldr\nPath03=/a/one.ldr\n"
+                     "[ProgramSettings]\nResetRec=7\n");
+        QCOMPARE(Entries(stored.Control<CPathComboBox>("ramFile")),
+                 (QStringList{QStringLiteral("/a/one.ldr"), QStringLiteral("/a/two.ldr"), QStringLiteral("ramimage.ldr")}));
+        QCOMPARE(stored.Control<QComboBox>("captureMethod")->currentText(), QStringLiteral("Power On Capture"));
+
+        Bench hardware(Receiver(), {}, "[Test]\nHardwareReset=1\n[ProgramSettings]\nResetRec=2\n");
+        QCOMPARE(hardware.Control<QComboBox>("captureMethod")->currentText(), QStringLiteral("Hardware Reset"));
+    }
+
+    // "Hardware Reset" not offered: a stored 2 becomes power-on capture, stored as 0 at exit.
+    void StoredHardwareResetWithoutTheTestSwitchBecomesPowerOn()
+    {
+        DesktopFixture desktop;
+        desktop.WriteSettings("[ProgramSettings]\nResetRec=2\n");
+        {
+            CPSLoader sheet(desktop.Start(), -1, nullptr);
+            sheet.show();
+            QCOMPARE(sheet.Program().findChild<QComboBox*>(QStringLiteral("captureMethod"))->currentIndex(), 0);
+        }
+        QCOMPARE(CSettingsFile(desktop.SettingsPath()).GetInt("ProgramSettings", "ResetRec", -1), 0);
+    }
+
+    void EmptyFlashBoxDisablesLoadAndTheAutomaticLoadSaysWhy()
+    {
+        Bench bench(Receiver());
+        bench.Type("flashFile", "");
+        QVERIFY(!bench.LoadButton()->isEnabled());
+        bench.Page().OnLoad();
+        QCOMPARE(bench.Status(), QStringLiteral("Enter the Flash file path"));
+    }
+
+    void PathsGoToTheFrontOfTheirHistoriesBeforeTheyAreChecked()
+    {
+        Bench bench(Receiver(), {"-r", "/gone/ram.ldr", "-f", "/gone/main.ldp"});
+        QSignalSpy started(&bench.Page(), &CPSProgram::LoadStarted);
+        QTest::mouseClick(bench.LoadButton(), Qt::LeftButton);
+        QCOMPARE(bench.Status(), QStringLiteral("Can't open RAM file"));
+        QCOMPARE(bench.Page().Settings().Entries(0).front(), std::string("/gone/ram.ldr"));
+        QCOMPARE(bench.Page().Settings().Entries(1).front(), std::string("/gone/main.ldp"));
+        QCOMPARE(started.count(), 0);
+        QVERIFY(bench.LoadButton()->isEnabled());
+    }
+
+    // Power-on capture: the Capturing dialog comes and goes, the lamps go blue, red, green.
+    void ReceiverLoadLightsTheLampsInOrderAndShowsTheCapturePrompt()
+    {
+        auto receiver = Receiver(300);
+        Bench bench(receiver);
+        bench.TypeImages(BuildRamImage({true, 20, "", 3000}), BuildFlashImage({20, "3.3 Dec,08,2026", 5000, true}));
+        LampLog ramLamp(bench.Page().findChildren<CLampCtrl*>().at(0));
+        LampLog flashLamp(bench.Page().findChildren<CLampCtrl*>().at(1));
+        bool promptSeen = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            promptSeen = promptSeen || (bench.Page().CapturingDialog() && bench.Page().CapturingDialog()->isVisible());
+        });
+        watch.start(20);
+        QCOMPARE(bench.LoadAndWait(), int(LOAD_OK));
+        QVERIFY(promptSeen);
+        QCOMPARE(bench.Page().CapturingDialog(), nullptr);
+        QCOMPARE(ramLamp.cells, (QStringList{"blue", "red", "green"}));
+        QCOMPARE(flashLamp.cells, (QStringList{"blue", "red", "green"}));
+        QCOMPARE(receiver->FirmwareVersion(), std::string("3.3 Dec,08,2026"));
+        QTRY_COMPARE(bench.Frame().Pane(0)->text(), QStringLiteral("Loading completed"));
+        QCOMPARE(bench.Frame().focusWidget(), bench.LoadButton());
+    }
+
+    void FailedLoadShowsItsResultAndGivesTheControlsBack()
+    {
+        Bench bench(Receiver(200, 33));
+        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.4", 600, true}));
+        QCOMPARE(bench.LoadAndWait(), int(LOAD_VERSION_ERROR));
+        QTRY_COMPARE(bench.Frame().Pane(0)->text(), QStringLiteral("Error version checking"));
+        QVERIFY(bench.LoadButton()->isEnabled());
+        QVERIFY(bench.Control<QComboBox>("captureMethod")->isEnabled());
+        QVERIFY(bench.Sheet().Connection().findChild<QComboBox*>(QStringLiteral("pcPort"))->isEnabled());
+    }
+
+    // A receiver that is found but never captured: three capture attempts, then the end.
+    void SoftBreakThatNeverCapturesIsTriedThreeTimes()
+    {
+        ReceiverConfig config;
+        config.commands.unanswered.insert("set,reset,yes");  // never restarts into its boot loader
+        auto receiver = std::make_shared<ReceiverModel>(config);
+        Bench bench(receiver, {"-c", "soft"});
+        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.5", 600, true}));
+        QSignalSpy started(&bench.Page(), &CPSProgram::LoadStarted);
+        QCOMPARE(bench.LoadAndWait(60000), int(LOAD_CANT_CAPTURE));
+        QCOMPARE(started.count(), 3);
+        QVERIFY(bench.Page().findChildren<CLampCtrl*>().at(0)->CurrentShade() == CLampCtrl::Shade::Grey);
+    }
+
+    void CancelDuringTheCountdownEndsTheLoadAsAborted()
+    {
+        Bench bench(Receiver(-1));  // nobody switches this one off and on
+        bench.Page().SetTimings([] {
+            CPSProgram::Timings timings = QuickTimings();
+            timings.load.captureLimitMs = 20000;
+            return timings;
+        }());
+        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.6", 600, true}));
+        QString countdown;
+        bool hidden = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            CCapturingDialog* dialog = bench.Page().CapturingDialog();
+            if (dialog == nullptr || !dialog->isVisible() || !countdown.isEmpty())
+                return;
+            countdown = dialog->Bar()->GetText();
+            QTest::mouseClick(dialog->CancelButton(), Qt::LeftButton);
+            hidden = !dialog->isVisible();
+        });
+        watch.start(20);
+        QCOMPARE(bench.LoadAndWait(), int(LOAD_ABORTED));
+        QCOMPARE(countdown, QStringLiteral("Time remaining: 15 sec"));
+        QVERIFY(hidden);
+        QCOMPARE(bench.Page().CapturingDialog(), nullptr);
+    }
+
+    void PowerBoardTakesOneImageAndComplainsInAMessageBox()
+    {
+        ReceiverConfig config;
+        config.powerCycleAfterMs = 200;
+        config.loadTarget = LoadTarget::PowerBoard;
+        auto board = std::make_shared<ReceiverModel>(config);
+        Bench bench(board, {"-d", "pbr"});
+        QVERIFY(!bench.Control<CPathComboBox>("flashFile")->isVisible());
+        QCOMPARE(bench.Control<CPathComboBox>("ramFile")->FullPath(), QStringLiteral("powbrd.ldr"));
+        QStringList shown;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown << box->text();
+                box->accept();
+            }
+        });
+        closer.start(50);
+        QTest::mouseClick(bench.LoadButton(), Qt::LeftButton);
+        QCOMPARE(shown, QStringList{QStringLiteral("Can't open Flash file")});
+        bench.Type("ramFile", bench.Write("powbrd.ldr", BuildRamImage({true, 22, "2.0 Dec,08,2026", 800})));
+        QCOMPARE(bench.LoadAndWait(), int(LOAD_OK));
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(board->PowerBoardFirmware(), std::string("2.0 Dec,08,2026"));
+    }
+
+    void DisplayUnitIsProgrammedOnThisThreadWithTheBarReachingTheEnd()
+    {
+        auto unit = std::make_shared<Vdk1Model>();
+        Bench bench(unit, {"-d", "vdk1"});
+        auto* capture = bench.Control<QComboBox>("captureMethod");
+        QVERIFY(!capture->isEnabled());
+        QVERIFY(bench.LoadButton()->isEnabled());
+        QCOMPARE(bench.LoadAndWait(120000), int(LOAD_OK));
+        QCOMPARE(bench.Control<CTextProgressCtrl>("progress")->GetPos(), 100);
+        QCOMPARE(bench.Status(), QStringLiteral("Loading completed"));
+        QVERIFY(!capture->isEnabled());
+        QVERIFY(bench.LoadButton()->isEnabled());
+    }
+
+    // The window goes at once; the program ends once the load has stopped.
+    void ClosingDuringALoadHidesAtOnceAndEndsWhenTheLoadHasStopped()
+    {
+        Bench bench(Receiver(-1));  // nobody switches it off and on: the capture waits
+        CPSProgram::Timings timings = QuickTimings();
+        timings.load.captureLimitMs = 20000;
+        bench.Page().SetTimings(timings);
+        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.7", 600, true}));
+        QSignalSpy started(&bench.Page(), &CPSProgram::LoadStarted);
+        QSignalSpy closed(&bench.Frame(), &CMainFrame::Closed);
+        QTest::mouseClick(bench.LoadButton(), Qt::LeftButton);
+        QTRY_COMPARE(started.count(), 1);
+        QVERIFY(!bench.Page().Done());
+        bench.Frame().close();
+        QVERIFY(!bench.Frame().isVisible());
+        bench.Frame().close();  // a second request while the first waits changes nothing
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 10000);
+        QVERIFY(bench.Page().Done());
+        QCOMPARE(bench.Page().CapturingDialog(), nullptr);
+    }
+
+    // "&Cancel" pressed while nothing runs must not stop the next VDK-1 run.
+    void StaleCancelDoesNotAbortTheNextDisplayUnitRun()
+    {
+        Bench bench(std::make_shared<Vdk1Model>(), {"-d", "vdk1"});
+        bench.Button(QStringLiteral("&Cancel"))->click();
+        QCOMPARE(bench.LoadAndWait(120000), int(LOAD_OK));
+    }
+};
+
+QTEST_MAIN(ProgramPageTest)
+#include "program_page_test.moc"
