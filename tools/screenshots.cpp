@@ -106,8 +106,9 @@ bool Dialogs(const QDir& out)
     return Save(about, out, "about.png") && Save(help, out, "command-line-help.png");
 }
 
-// A power-on capture load of a paced simulated receiver: the Capturing dialog while it
-// counts down, then the page while the Flash image goes out.
+// A paced simulated receiver: its information on the Device page, then a power-on capture
+// load: the Capturing dialog while it counts down, and the page while the Flash image goes
+// out.
 bool Load(const QTemporaryDir& dir, const QDir& out)
 {
     ReceiverConfig config;
@@ -129,12 +130,15 @@ bool Load(const QTemporaryDir& dir, const QDir& out)
     frame.move(0, 0);
     frame.show();
     CPSLoader& sheet = *frame.View()->Sheet();
+    sheet.SetActivePage(CPSLoader::kDevicePage);
+    sheet.Device().OnGetFromDevice();
+    bool ok = Save(frame, out, "device-information.png");
     sheet.SetActivePage(CPSLoader::kProgramPage);
     CPSProgram& page = sheet.Program();
     page.OnLoad();
     const bool prompted = WaitFor([&] { return page.CapturingDialog() && page.CapturingDialog()->isVisible(); }, 10000);
     QTest::qWait(1200);
-    bool ok = prompted && Save(*page.CapturingDialog(), out, "capturing.png");
+    ok = prompted && Save(*page.CapturingDialog(), out, "capturing.png") && ok;
     CLampCtrl* flashLamp = page.findChildren<CLampCtrl*>().at(1);
     const bool flashing = WaitFor(
         [&] {

@@ -1,12 +1,13 @@
 #include "app/c_settings_file.h"
 
 #include "app/c_ini_text.h"
+#include "app/file_replace.h"
+#include "platform/file_descriptor.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include <fcntl.h>
@@ -17,68 +18,9 @@ namespace kestrum {
 
 namespace {
 
-// Closes the descriptor on every path out of a scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { Close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    // Closes now; false when the system reports a failure (a lost write, for example).
-    bool Close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
 std::string SystemError(const std::string& what, const std::string& path)
 {
     return what + " " + path + ": " + std::strerror(errno);
-}
-
-bool WriteAll(int fd, const std::string& content)
-{
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// The file a rename must replace: the target of a symbolic link, not the link itself.
-std::filesystem::path ReplaceTarget(const std::string& path)
-{
-    std::error_code error;
-    if (std::filesystem::is_symlink(path, error)) {
-        const auto target = std::filesystem::weakly_canonical(path, error);
-        if (!error) {
-            return target;
-        }
-    }
-    return path;
-}
-
-void SyncDirectory(const std::filesystem::path& dir)
-{
-    FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Valid()) {
-        ::fsync(fd.Get());  // best effort: the rename itself is already atomic
-    }
 }
 
 int ParseInt(const std::string& text, int defaultValue)
@@ -159,25 +101,7 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
 
 bool CSettingsFile::ReplaceContent(const std::string& content, std::string& error) const
 {
-    const std::filesystem::path target = ReplaceTarget(path_);
-    const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
-    std::string temp = target.string() + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.Valid()) {
-        error = SystemError("Cannot create a temporary file in", dir.string());
-        return false;
-    }
-    struct stat info {};
-    const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-    const bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), content) && ::fsync(fd.Get()) == 0 &&
-                    fd.Close() && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        error = SystemError("Cannot write", target.string());
-        ::unlink(temp.c_str());
-        return false;
-    }
-    SyncDirectory(dir);
-    return true;
+    return ReplaceFileContent(path_, content, error);
 }
 
 std::string CSettingsFile::GetText(std::string_view section, std::string_view key,

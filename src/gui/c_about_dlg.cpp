@@ -10,14 +10,13 @@
 
 #include "app/build_date.h"
 #include "app/command_line_options.h"
+#include "app/program_identity.h"
 #include "gui/c_dialog_units.h"
 
 namespace kestrum {
 
 namespace {
 
-constexpr const char* kProgramName = "Kestrum";
-constexpr const char* kVersion = "1.0.07";
 
 // Layout in dialog units.
 constexpr int kWidth = 278;
@@ -69,13 +68,13 @@ CAboutDlg::CAboutDlg(Mode mode, bool mainWindowForm, QWidget* parent) : QDialog(
 
 QString CAboutDlg::ProductLine()
 {
-    return QStringLiteral("Vexil Firmware Loader  for Windows 95/98/NT/2000");
+    return QString::fromLatin1(kApplicationTitle) + QStringLiteral("  for Windows 95/98/NT/2000");
 }
 
 QString CAboutDlg::VersionLine()
 {
     return QStringLiteral("Version %1  ( Build: %2 )")
-        .arg(QString::fromLatin1(kVersion), QString::fromStdString(BuildDateText()));
+        .arg(QString::fromLatin1(kVersionText), QString::fromStdString(BuildDateText()));
 }
 
 QLineEdit* CAboutDlg::AddLine(const QString& text, int top)

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "app/c_kestrum_app.h"
+#include "app/program_identity.h"
 #include "gui/c_about_dlg.h"
 #include "gui/c_kestrum_view.h"
 #include "gui/c_private_message_event.h"
@@ -52,7 +53,7 @@ QStringList DateSamples()
 
 CMainFrame::CMainFrame(CKestrumApp& app, CQtMessageHooks& hooks) : app_(app), hooks_(hooks)
 {
-    setWindowTitle(QStringLiteral("Vexil Firmware Loader"));
+    setWindowTitle(QString::fromLatin1(kApplicationTitle));
     CreateMenu();
     CreateStatusBar();
     view_ = new CKestrumView(app_, mainStatus_.Number(), this);

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_descriptor.h"
+
 namespace kestrum {
 
 namespace {
@@ -37,23 +39,6 @@ std::string Unusable(const std::string& path, const struct stat& info)
         return path + " is too large for an image (" + std::to_string(info.st_size) + " bytes)";
     return "";
 }
-
-// Closes the descriptor on every path out of Open.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 

@@ -139,6 +139,21 @@ void CConnectionSelection::GetPortSettings(PortSettings& settings) const
     }
 }
 
+std::string CConnectionSelection::ConnectionInfoText() const
+{
+    static const char* const kLabels[kListCount] = {"Connection:\t", "PC Port:\t",     "Baud rate:\t", "Handshaking:\t",
+                                                    "Word Length:\t", "Parity:\t\t", "Stop Bits:\t"};
+    std::string text;
+    for (int list = 0; list < kListCount; ++list) {
+        const int selected = selected_[list];
+        text += kLabels[list];
+        if (selected != kNone)
+            text += entries_[list][static_cast<size_t>(selected)];
+        text += "\r\n";
+    }
+    return text;
+}
+
 void CConnectionSelection::StorePortSettings(CSettingsFile& file)
 {
     GetPortSettings(stored_);

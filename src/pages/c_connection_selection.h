@@ -46,6 +46,10 @@ public:
     // Takes the selections into the stored record and writes it with the connection type.
     void StorePortSettings(CSettingsFile& file);
 
+    // The connection block of the device-information file: each list's label and the
+    // text of its selected entry (empty without a selection), one per line.
+    std::string ConnectionInfoText() const;
+
     const PortSettings& Stored() const { return stored_; }
     int ConnectionType() const { return connectionType_; }
 

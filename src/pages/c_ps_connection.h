@@ -22,6 +22,7 @@ public:
 
     void LoadPortSettings();
     void GetPortSettings(PortSettings& settings) const;
+    std::string GetConnectionInfoText() const { return selection_.ConnectionInfoText(); }
     // Disables or enables every list, while another page works on the line.
     void EnableControls(bool enable);
 

@@ -1,5 +1,6 @@
 #include "pages/c_ps_loader.h"
 
+#include "app/program_identity.h"
 #include "gui/c_pump_pause.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_device.h"
@@ -10,7 +11,7 @@ namespace kestrum {
 CPSLoader::CPSLoader(CKestrumApp& app, int32_t mainStatus, QWidget* parent)
     : QTabWidget(parent), app_(app), mainStatus_(mainStatus)
 {
-    setWindowTitle(QStringLiteral("Kestrum"));
+    setWindowTitle(QString::fromLatin1(kProgramName));
     connection_ = new CPSConnection(*this);
     device_ = new CPSDevice(*this);
     program_ = new CPSProgram(*this);

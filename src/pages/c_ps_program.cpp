@@ -295,6 +295,14 @@ void CPSProgram::EnableControls(bool enable)
     load_->setEnabled(enable && IsLoadReady());
 }
 
+void CPSProgram::EnableLoadAndCancel(bool enable)
+{
+    if (load_ == nullptr)
+        return;
+    cancelButton_->setEnabled(enable);
+    load_->setEnabled(enable && IsLoadReady());
+}
+
 void CPSProgram::EnableOtherPages(bool enable)
 {
     Sheet().Connection().EnableControls(enable);

@@ -58,6 +58,9 @@ public:
     bool StopLoad();
     bool IsLoadReady() const;
     void EnableControls(bool enable);
+    // While the Device page queries the device: "&Cancel" follows enable, "&Load" also
+    // needs the page to be ready.
+    void EnableLoadAndCancel(bool enable);
     // The loader's notifications, relayed by the main window.
     void SetLamp(int type, bool flag);
     void ShowCapturingDialog(bool show, int countdownMs);

@@ -16,7 +16,7 @@
 #include "gui/c_main_frame.h"
 #include "gui/c_path_combo_box.h"
 #include "gui/c_text_progress_ctrl.h"
-#include "gui/desktop_fixture.h"
+#include "gui/simulated_desk.h"
 #include "loader/load_result.h"
 #include "pages/c_capturing_dialog.h"
 #include "pages/c_ps_connection.h"
@@ -31,8 +31,6 @@ using namespace kestrum;
 using namespace kestrum::test;
 
 namespace {
-
-std::atomic<int> portCounter{0};
 
 // Records every cell a lamp shows: a new cell is painted at once.
 class LampLog : public QObject {
@@ -69,38 +67,18 @@ CPSProgram::Timings QuickTimings()
     return timings;
 }
 
-// A main window on a simulated device under a "sim:" port, with images in a folder.
-class Bench {
+// The desk on the Program page, with quick waits.
+class Bench : public SimulatedDesk {
 public:
     explicit Bench(std::shared_ptr<DeviceModel> model, std::vector<std::string> arguments = {},
                    const std::string& settings = "")
-        : port_("sim:program-" + std::to_string(++portCounter))
+        : SimulatedDesk(std::move(model), std::move(arguments), settings)
     {
-        RegisterSimBackend();
-        RegisterSimPort(port_, std::move(model), SimSerialDevice::Options{false, 4096, 65536});
-        desktop_.WriteSettings("[PortSettings]\nName=" + port_ + "\n" + settings);
-        frame_ = std::make_unique<CMainFrame>(desktop_.Start(std::move(arguments)), desktop_.Hooks());
-        frame_->show();
         Sheet().SetActivePage(CPSLoader::kProgramPage);
         Activate();
         Page().SetTimings(QuickTimings());
     }
-    ~Bench()
-    {
-        frame_.reset();
-        UnregisterSimPort(port_);
-    }
 
-    // The window the user works in has the keyboard, as after a dialog has closed.
-    void Activate()
-    {
-        frame_->activateWindow();
-        if (!QTest::qWaitForWindowActive(frame_.get()))
-            qWarning("the main window did not become active");
-    }
-
-    CMainFrame& Frame() { return *frame_; }
-    CPSLoader& Sheet() { return *frame_->View()->Sheet(); }
     CPSProgram& Page() { return Sheet().Program(); }
     template <typename T>
     T* Control(const char* name)
@@ -128,14 +106,6 @@ public:
         Type("flashFile", Write("main.ldp", flash));
     }
 
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
-    {
-        const std::string path = desktop_.SettingsPath() + "." + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
     // Runs "&Load" and waits for the run's end; the result code, or -1 when none came.
     int LoadAndWait(int timeoutMs = 30000)
     {
@@ -146,19 +116,7 @@ public:
         return finished.first().first().toInt();
     }
     QPushButton* LoadButton() { return Button(QStringLiteral("&Load")); }
-    QPushButton* Button(const QString& text)
-    {
-        for (QPushButton* button : Page().findChildren<QPushButton*>()) {
-            if (button->text() == text)
-                return button;
-        }
-        return nullptr;
-    }
-
-private:
-    DesktopFixture desktop_;
-    std::string port_;
-    std::unique_ptr<CMainFrame> frame_;
+    QPushButton* Button(const QString& text) { return SimulatedDesk::Button(Page(), text); }
 };
 
 std::shared_ptr<ReceiverModel> Receiver(int powerCycleAfterMs = 200, int deviceId = 20)
