@@ -81,7 +81,7 @@ int CPSProgram::Kind() const
 
 bool CPSProgram::Done() const
 {
-    return !session_.Running() && !displayUnitRunning_;
+    return !session_.Running() && !displayUnitRunning_ && !starting_;
 }
 
 // --- controls ---------------------------------------------------------------------------
@@ -453,12 +453,16 @@ void CPSProgram::OnStartLoad(int retries)
     retries_ = retries;
     const int method = std::max(0, captureList_->currentIndex());
     captureDialogAllowed_ = true;
+    // The start may talk to the receiver for a while, with the window alive: a close of the
+    // main window meanwhile must find the page busy.
+    starting_ = true;
     int started = StartLoad(method);
     if (started != CLoadSession::kStarted && method == kSoftBreak && retries_ > 0 &&
         started == CLoadSession::kConnectFailed) {
         captureDialogAllowed_ = false;
         started = StartLoad(0);
     }
+    starting_ = false;
     if (started == CLoadSession::kStarted) {
         pollTimer_.start(kPollTimerMs, this);
         progressTimer_.start(kProgressTimerMs, this);

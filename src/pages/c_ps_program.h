@@ -126,6 +126,7 @@ private:
     int retries_ = 0;
     bool captureDialogAllowed_ = false;
     bool displayUnitRunning_ = false;
+    bool starting_ = false;
     int lastKindShown_ = -1;
     std::shared_ptr<CEvent> cancel_;
     CStatusChannel status_;

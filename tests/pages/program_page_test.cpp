@@ -339,6 +339,28 @@ private Q_SLOTS:
         QCOMPARE(bench.Page().CapturingDialog(), nullptr);
     }
 
+    // A soft break first looks for the receiver on this thread: a close meanwhile must wait
+    // for that search, which gives up at once, and must not find the page idle.
+    void ClosingWhileTheSoftBreakStartSearchesWaitsForIt()
+    {
+        auto receiver = Receiver();
+        receiver->SetFaults(LineFaults{.silent = true});
+        Bench bench(receiver, {"-c", "soft"});
+        bench.Page().SetTimings(CPSProgram::Timings{});  // the search alone would take long
+        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.8", 600, true}));
+        QSignalSpy closed(&bench.Frame(), &CMainFrame::Closed);
+        QSignalSpy finished(&bench.Page(), &CPSProgram::LoadFinished);
+        QTimer::singleShot(700, [&] {
+            QVERIFY(!bench.Page().Done());
+            bench.Frame().close();
+            QCOMPARE(closed.count(), 0);
+        });
+        QTest::mouseClick(bench.LoadButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 10000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.first().first().toInt(), int(LOAD_ABORTED));
+    }
+
     // "&Cancel" pressed while nothing runs must not stop the next VDK-1 run.
     void StaleCancelDoesNotAbortTheNextDisplayUnitRun()
     {
