@@ -34,6 +34,9 @@ void DeviceModel::Attach(const PcLines& lines, SimTime now)
     AdvanceLocked(now);
     lines_ = lines;
     attached_ = true;
+    pcRate_ = 0;
+    wire_.Record({lastTime_, WireEvent::Kind::Open,
+                  (lines.dtr ? 1u : 0u) | (lines.rts ? 2u : 0u) | (lines.brk ? 4u : 0u)});
     OnAttach(lastTime_);
 }
 
@@ -42,6 +45,7 @@ void DeviceModel::Detach(SimTime now)
     std::lock_guard lock(mutex_);
     AdvanceLocked(now);
     attached_ = false;
+    wire_.Record({lastTime_, WireEvent::Kind::Close, 0});
     const PcLines before = lines_;
     lines_ = PcLines{};
     OnLines(before, lines_, lastTime_);
@@ -52,6 +56,7 @@ void DeviceModel::Hear(const uint8_t* data, size_t count, const SerialLineSettin
 {
     std::lock_guard lock(mutex_);
     AdvanceLocked(now);
+    NoteRateLocked(pc.baudRate, lastTime_);
     for (size_t i = 0; i < count && !gone_; ++i)
         HearByteLocked(data[i], pc, lastTime_);
 }
@@ -63,6 +68,7 @@ void DeviceModel::Hear(std::string_view text, const SerialLineSettings& pc, SimT
 
 void DeviceModel::HearByteLocked(uint8_t sent, const SerialLineSettings& pc, SimTime now)
 {
+    wire_.Record({now, WireEvent::Kind::FromPc, sent});
     ++bytesFromPc_;
     if (Hits(faults_.dropFromPcEvery, bytesFromPc_))
         return;
@@ -95,8 +101,34 @@ void DeviceModel::ChangeLines(const PcLines& lines, SimTime now)
         return;
     const PcLines before = lines_;
     lines_ = lines;
+    NoteLinesLocked(before, lines_, lastTime_);
     if (!gone_)
         OnLines(before, lines_, lastTime_);
+}
+
+void DeviceModel::ChangeSettings(const SerialLineSettings& pc, SimTime now)
+{
+    std::lock_guard lock(mutex_);
+    AdvanceLocked(now);
+    NoteRateLocked(pc.baudRate, lastTime_);
+}
+
+void DeviceModel::NoteRateLocked(uint32_t rate, SimTime now)
+{
+    if (rate == pcRate_)
+        return;
+    pcRate_ = rate;
+    wire_.Record({now, WireEvent::Kind::Rate, rate});
+}
+
+void DeviceModel::NoteLinesLocked(const PcLines& before, const PcLines& after, SimTime now)
+{
+    if (before.dtr != after.dtr)
+        wire_.Record({now, WireEvent::Kind::Dtr, after.dtr ? 1u : 0u});
+    if (before.rts != after.rts)
+        wire_.Record({now, WireEvent::Kind::Rts, after.rts ? 1u : 0u});
+    if (before.brk != after.brk)
+        wire_.Record({now, WireEvent::Kind::Break, after.brk ? 1u : 0u});
 }
 
 void DeviceModel::Advance(SimTime now)
@@ -142,6 +174,7 @@ size_t DeviceModel::TakeOutput(std::vector<DeliveredByte>& out, const SerialLine
     while (moved < max && !output_.empty() && output_.front().readyAt <= now && !OutputHeldLocked()) {
         const QueuedByte byte = output_.front();
         output_.pop_front();
+        wire_.Record({byte.readyAt, WireEvent::Kind::ToPc, byte.value});
         DeliveredByte delivered;
         if (LineMatches(pc, byte.rate)) {
             delivered.value = byte.value;
@@ -200,6 +233,33 @@ uint64_t DeviceModel::BytesHeard()
 {
     std::lock_guard lock(mutex_);
     return bytesHeard_;
+}
+
+std::vector<WireEvent> DeviceModel::WireEvents()
+{
+    std::lock_guard lock(mutex_);
+    return {wire_.Events().begin(), wire_.Events().end()};
+}
+
+void DeviceModel::ClearWireLog()
+{
+    std::lock_guard lock(mutex_);
+    wire_.Clear();
+    // A reader of the fresh log still learns the rate in force.
+    if (pcRate_ != 0)
+        wire_.Record({lastTime_, WireEvent::Kind::Rate, pcRate_});
+}
+
+void DeviceModel::StreamWireLog(std::function<void(const WireEvent&)> sink)
+{
+    std::lock_guard lock(mutex_);
+    wire_.StreamTo(std::move(sink));
+}
+
+void DeviceModel::FlushWireLog()
+{
+    std::lock_guard lock(mutex_);
+    wire_.Flush();
 }
 
 void DeviceModel::OnLines(const PcLines&, const PcLines&, SimTime) {}

@@ -2,10 +2,12 @@
 
 #include "platform/serial_device.h"
 #include "sim/sim_time.h"
+#include "sim/wire_log.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -89,6 +91,9 @@ public:
     void Hear(const uint8_t* data, size_t count, const SerialLineSettings& pc, SimTime now);
     void Hear(std::string_view text, const SerialLineSettings& pc, SimTime now);
     void ChangeLines(const PcLines& lines, SimTime now);
+    // The PC's line settings, as the transport learns them (Hear brings them too); only
+    // the wire log looks at them.
+    void ChangeSettings(const SerialLineSettings& pc, SimTime now);
     void Advance(SimTime now);
 
     // Earliest time at which the model has something to do or to deliver; kSimNever if none.
@@ -109,6 +114,15 @@ public:
     // Unpaced: as soon as they are sent.
     void SetPaced(bool paced);
     uint64_t BytesHeard();
+
+    // The wire log: every byte both ways and every change of the PC's rate and lines, with
+    // its time (sim/wire_log.h). WireEvents copies what is kept; ClearWireLog starts afresh
+    // with the PC's rate of the moment; once streaming, events
+    // older than a second go to the sink instead, and FlushWireLog sends the rest.
+    std::vector<WireEvent> WireEvents();
+    void ClearWireLog();
+    void StreamWireLog(std::function<void(const WireEvent&)> sink);
+    void FlushWireLog();
 
 protected:
     virtual void OnByte(const HeardByte& byte, SimTime now) = 0;
@@ -147,6 +161,8 @@ private:
     void AdvanceLocked(SimTime now);
     void HearByteLocked(uint8_t sent, const SerialLineSettings& pc, SimTime now);
     bool OutputHeldLocked() const;
+    void NoteRateLocked(uint32_t rate, SimTime now);
+    void NoteLinesLocked(const PcLines& before, const PcLines& after, SimTime now);
 
     mutable std::recursive_mutex mutex_;
     std::deque<QueuedByte> output_;
@@ -164,6 +180,8 @@ private:
     uint64_t bytesHeard_ = 0;
     uint64_t bytesFromPc_ = 0;
     uint64_t bytesToPc_ = 0;
+    WireLog wire_;
+    uint32_t pcRate_ = 0;  // the PC's rate as last logged; 0 before the first since opening
 };
 
 // Whether a PC line set as given hears a device at deviceRate correctly.

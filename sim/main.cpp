@@ -4,10 +4,12 @@
 #include "sim/pty_server.h"
 #include "sim/rfc2217_server.h"
 #include "sim/sim_command_line.h"
+#include "sim/wire_log_file.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,10 +32,10 @@ void CatchStopSignals()
 }
 
 // The URL goes on the first line, as the pseudo-terminal's path does.
-int ServeRfc2217(const kestrum::SimCommandLine& line)
+int ServeRfc2217(const kestrum::SimCommandLine& line, std::shared_ptr<kestrum::DeviceModel> model)
 {
     using namespace kestrum;
-    Rfc2217Server server(MakeSimDevice(line), {line.paced, line.rfc2217Bind, *line.rfc2217Port});
+    Rfc2217Server server(std::move(model), {line.paced, line.rfc2217Bind, *line.rfc2217Port});
     std::string error;
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
@@ -70,9 +72,16 @@ int main(int argc, char** argv)
         return 0;
     }
     CatchStopSignals();
+    const std::shared_ptr<DeviceModel> model = MakeSimDevice(line);
+    // Declared before the servers, so it writes the last events after they have stopped.
+    WireLogFile wireLog;
+    if (!line.wireLogPath.empty() && !wireLog.Start(line.wireLogPath, model, error)) {
+        std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
+        return 1;
+    }
     if (line.rfc2217Port)
-        return ServeRfc2217(line);
-    PtyServer server(MakeSimDevice(line), line.paced);
+        return ServeRfc2217(line, model);
+    PtyServer server(model, line.paced);
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
         return 1;

@@ -121,6 +121,7 @@ void PtyServer::Exchange(SimTime now)
     SerialLineSettings line;
     if (!ReadLine(line))
         return;
+    model_->ChangeSettings(line, now);
     HearFromTerminal(line, now);
     model_->Advance(now);
     std::vector<DeliveredByte> out;

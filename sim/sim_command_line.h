@@ -28,6 +28,8 @@ struct SimCommandLine {
     // (port 0: any free one), on loopback unless another address is given.
     std::optional<uint16_t> rfc2217Port;
     std::string rfc2217Bind = "127.0.0.1";
+    // --wire-log FILE: every byte both ways and every line change, with its time, as text.
+    std::string wireLogPath;
     char vdkHardware = '2';
     std::string vdkFirmware = "01.00";
 

@@ -95,6 +95,7 @@ bool SimSerialDevice::Open(const std::string& name)
     model_->SetPaced(options_.paced);
     model_->DropOutput(now);
     model_->Attach(EffectiveLinesLocked(), now);
+    model_->ChangeSettings(settings_, now);
     modelGone_ = model_->Gone();
     open_ = true;
     line_ = std::thread([this] { LineThread(); });
@@ -157,6 +158,7 @@ bool SimSerialDevice::ApplySettings(const SerialLineSettings& settings)
         settings.stopBits < 1 || settings.stopBits > 2)
         return false;
     settings_ = settings;
+    model_->ChangeSettings(settings_, SimNow());
     LinesChangedLocked();
     lineWakeup_.notify_all();
     return true;

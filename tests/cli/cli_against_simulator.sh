@@ -17,7 +17,7 @@ load_with_signal() {  # signal, seconds after the start, load options; returns t
 export KESTRUM_INI="$work/none.ini"  # no stored settings: defaults only
 
 "$sim" --write-images "$work" --flash-version "9.9 test" >/dev/null
-start_sim --device receiver --rate 9600
+start_sim --device receiver --rate 9600 --wire-log "$work/wire.log"
 "$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" >"$work/out" 2>"$work/err"
 check "load exit status" 0 $?
 check "load result" "Loading completed" "$(cat "$work/out")"
@@ -25,6 +25,10 @@ grep -q "^Found receiver at 9600$" "$work/err"; check "rate search shown" 0 $?
 "$cli" info -p "$port" --json >"$work/info" 2>/dev/null
 check "info exit status" 0 $?
 grep -q '"firmware": "9.9 test"' "$work/info"; check "info reports the new firmware" 0 $?
+kill "$sim_pid" && wait "$sim_pid"; sim_pid=""  # the wire log is complete once the simulator ends
+printable_sent() { awk '$2 == "pc" && $4 != "" { printf "%s", substr($4, 2, 1) } END { print "" }' "$work/wire.log"; }
+printable_sent | grep -q '##%DM%dm##'; check "wire log holds the tagged probe" 0 $?
+grep -q ' rate 9600$' "$work/wire.log"; check "wire log holds the rate search" 0 $?
 
 start_sim --device receiver --device-id 33
 "$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" >"$work/out" 2>"$work/err"
