@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,17 +20,31 @@
 
 namespace kestrum::test {
 
-// The texts set on a channel during a run: the pump hook sees every post.
+// The texts set on a channel during a run: the pump hook sees every post, on the poster's
+// thread. When can act on the device the moment a text shows, as a hand on the cable would.
 class LastTexts {
 public:
     explicit LastTexts(CStatusChannel& channel)
     {
         MessagePump::InstallPumpHook([this, &channel] {
-            std::lock_guard lock(mutex_);
-            const std::string text = channel.Text();
-            if (texts_.empty() || texts_.back() != text)
-                texts_.push_back(text);
+            std::function<void()> action;
+            {
+                std::lock_guard lock(mutex_);
+                const std::string text = channel.Text();
+                if (texts_.empty() || texts_.back() != text)
+                    texts_.push_back(text);
+                if (text == actionText_)
+                    action.swap(action_);
+            }
+            if (action)
+                action();
         });
+    }
+    void When(const std::string& text, std::function<void()> action)
+    {
+        std::lock_guard lock(mutex_);
+        actionText_ = text;
+        action_ = std::move(action);
     }
     ~LastTexts() { MessagePump::InstallPumpHook(nullptr); }
     bool Saw(const std::string& text)
@@ -41,6 +56,8 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> texts_;
+    std::string actionText_;
+    std::function<void()> action_;  // runs once
 };
 
 // A simulated receiver under a port name of its own, images in a temporary folder, and

@@ -80,8 +80,9 @@ std::shared_ptr<ListeningReceiver> Receiver(uint32_t rate, uint32_t multiple = 1
 
 // A port opened as a query opens it, and a receiver link on it.
 struct Connection {
-    explicit Connection(const std::string& name, uint32_t speed = 115200, LinkSettings settings = {})
-        : port(std::make_unique<CSerialPort>(name)), link(std::move(settings), QuickTiming())
+    explicit Connection(const std::string& name, uint32_t speed = 115200, LinkSettings settings = {},
+                        const ProtocolTiming& timing = QuickTiming())
+        : port(std::make_unique<CSerialPort>(name)), link(std::move(settings), timing)
     {
         link.StatusChannel().LinkTo(user.Number());
         port->StatusChannel().LinkTo(user.Number());
@@ -278,4 +279,99 @@ TEST(ReceiverLink, ReadRateTakesTheLeadingDecimalNumber)
     EXPECT_EQ(CReceiverLink::ReadRate("fast"), 0);
     EXPECT_EQ(CReceiverLink::ReadRate("-5"), -5);
     EXPECT_GT(CReceiverLink::ReadRate("99999999999999999999"), 460800);
+}
+
+// ---- The connection procedure as the cable carries it ------------------------------------
+
+namespace {
+
+using Kind = WireEvent::Kind;
+
+const std::string kEchoOffLines = "##\n#OFF#\nset,cur/term/rtscts,off\n";
+const std::string kProbe = kEchoOffLines + "#OFF#\ndm\n" + kEchoOffLines;
+
+// A tagged command as it goes out: a "##" line, the command, and another "##" line.
+std::string Tagged(const std::string& tag, const std::string& command)
+{
+    return "##\n##\n%" + tag + "%" + command + "\n##\n";
+}
+
+int64_t Ms(SimTime t)
+{
+    return t.count() / 1000;
+}
+
+// Pauses are counted in whole milliseconds of a tick count, so one may be up to a
+// millisecond short of its length on a finer clock.
+int64_t Pause(int ms)
+{
+    return ms - 1;
+}
+
+}  // namespace
+
+TEST(ConnectionWire, FoundAtOnceTheReceiverHearsEchoOffProbeAndFourTaggedCommandsWithShippedPauses)
+{
+    auto receiver = Receiver(115200);
+    ScopedSimPort sim("sim:rx-wire", receiver, Unpaced());
+    Connection c("sim:rx-wire", 115200, {}, ProtocolTiming{});
+    receiver->ClearWireLog();
+    ASSERT_EQ(c.Connect(), kConnected);
+    const std::vector<WireEvent> wire = receiver->WireEvents();
+    EXPECT_EQ(wire::Bytes(wire, Kind::FromPc),
+              kProbe + Tagged("DM", "dm") + Tagged("RATE", "print,/par/cur/term/rate") + Tagged("SPEED", "") +
+                  Tagged("CONNECT", ""));
+
+    // The echo-off line settles before the probe follows it, and each tagged command
+    // waits after its leading "##" line.
+    const wire::Timeline sent = wire::Sent(wire, Kind::FromPc);
+    EXPECT_GE(Ms(sent.GapBefore(kEchoOffLines.size())), Pause(kSettlePauseMs));
+    const std::vector<size_t> commands = sent.Find("##\n##\n%");
+    ASSERT_EQ(commands.size(), 4u);
+    for (size_t at : commands)
+        EXPECT_GE(Ms(sent.GapBefore(at + 3)), Pause(kExchangePauseMs)) << sent.bytes.substr(at + 3, 10);
+}
+
+TEST(ConnectionWire, EveryProbeGoesOutAtTheRateItTriesAndTheNewSpeedAtTheOldRate)
+{
+    auto receiver = Receiver(9600);
+    ScopedSimPort sim("sim:rx-wire-9600", receiver, Unpaced());
+    Connection c("sim:rx-wire-9600");
+    receiver->ClearWireLog();
+    ASSERT_EQ(c.Connect(), kConnected);
+    const std::vector<WireEvent> wire = receiver->WireEvents();
+    const wire::Timeline sent = wire::Sent(wire, Kind::FromPc);
+    std::vector<uint32_t> probeRates;
+    for (size_t at : sent.Find(kProbe))
+        probeRates.push_back(wire::RateAt(wire, sent.at[at]));
+    EXPECT_EQ(probeRates, (std::vector<uint32_t>{115200, 460800, 230400, 153600, 115200, 57600, 38400, 28800, 19200,
+                                                 14400, 9600}));
+    const auto rateOf = [&](const std::string& text) {
+        const std::vector<size_t> at = sent.Find(text);
+        return at.size() == 1 ? wire::RateAt(wire, sent.at[at[0]]) : 0u;
+    };
+    EXPECT_EQ(rateOf(Tagged("RATE", "print,/par/cur/term/rate")), 9600u);
+    EXPECT_EQ(rateOf(Tagged("NEWSPEED", "set,cur/term/rate,115200")), 9600u);
+    EXPECT_EQ(rateOf(Tagged("SPEED", "")), 115200u);
+    EXPECT_EQ(rateOf(Tagged("CONNECT", "")), 115200u);
+    // Before telling the receiver, the port tries the new rate and comes back.
+    const std::vector<uint32_t> rates = wire::Values(wire, Kind::Rate);
+    ASSERT_GE(rates.size(), 3u);
+    EXPECT_EQ(std::vector<uint32_t>(rates.end() - 3, rates.end()), (std::vector<uint32_t>{115200, 9600, 115200}));
+}
+
+TEST(ConnectionWire, HandshakingIsSwitchedOnByARawLineBetweenTheLinkChecks)
+{
+    ReceiverConfig config;
+    config.commands.rtsCts = true;
+    auto receiver = std::make_shared<ListeningReceiver>(config);
+    ScopedSimPort sim("sim:rx-wire-hs", receiver, Unpaced());
+    Connection c("sim:rx-wire-hs");
+    c.port->SetHandshake(1);
+    receiver->ClearWireLog();
+    ASSERT_EQ(c.Connect(), kConnected);
+    const std::string sent = wire::Bytes(receiver->WireEvents(), Kind::FromPc);
+    const std::string tail = Tagged("SPEED", "") + "##\nset,cur/term/rtscts,on\n" + Tagged("CONNECT", "") +
+                             Tagged("CONNECT", "");
+    EXPECT_TRUE(sent.ends_with(tail)) << sent;
 }
