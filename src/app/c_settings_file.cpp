@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,27 +74,29 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
         error = "Not a regular file: " + path_;
         return false;
     }
-    std::vector<char> buffer(kMaxFileSize + 1);
-    size_t total = 0;
-    while (total < buffer.size()) {
-        const ssize_t got = ::read(fd.Get(), buffer.data() + total, buffer.size() - total);
+    // Read in pieces: every look-up reads the file, and a settings file is a few hundred
+    // bytes, so a buffer of the largest size allowed would cost more than the reading.
+    char piece[16384];
+    while (content.size() <= kMaxFileSize) {
+        const ssize_t got = ::read(fd.Get(), piece, sizeof piece);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
             error = SystemError("Cannot read", path_);
+            content.clear();
             return false;
         }
         if (got == 0) {
             break;
         }
-        total += static_cast<size_t>(got);
+        content.append(piece, static_cast<size_t>(got));
     }
-    if (total > kMaxFileSize) {
+    if (content.size() > kMaxFileSize) {
         error = "Settings file too large: " + path_;
+        content.clear();
         return false;
     }
-    content.assign(buffer.data(), total);
     return true;
 }
 
