@@ -81,7 +81,7 @@ int main(int argc, char** argv)
     }
     if (line.rfc2217Port)
         return ServeRfc2217(line, model);
-    PtyServer server(model, line.paced);
+    PtyServer server(model, line.paced, line.realTime);
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());
         return 1;

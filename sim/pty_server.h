@@ -20,7 +20,9 @@ class PtyServer {
 public:
     // Paced: the PC's bytes reach the model one character time apart at the terminal's rate
     // (the rest waits in the terminal's buffer); unpaced: as soon as they are written.
-    explicit PtyServer(std::shared_ptr<DeviceModel> model, bool paced = true);
+    // Real time: the serving thread runs at a real-time priority where the process may
+    // (as root), so that no other program delays the device; for measurements.
+    explicit PtyServer(std::shared_ptr<DeviceModel> model, bool paced = true, bool realTime = false);
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -45,6 +47,7 @@ private:
 
     std::shared_ptr<DeviceModel> model_;
     const bool paced_;
+    const bool realTime_;
     SimTime lineFreeAt_{0};  // paced: when the last byte taken from the terminal has crossed
     bool backlog_ = false;   // paced: the terminal may hold more than was due
     uint32_t lastRate_ = 115200;  // the line rate of the last exchange

@@ -186,6 +186,10 @@ const std::vector<Option>& Options()
          [](SimCommandLine& l, const std::string& v) { return Number(v, l.faults.disconnectAfter, 0, kMaxCount); }},
         {"--unpaced", nullptr, "send as fast as possible instead of at the byte time of the rate",
          [](SimCommandLine& l, const std::string&) { return l.paced = false, true; }},
+        {"--realtime", nullptr,
+         "serve the pseudo-terminal at a real-time priority where permitted (as root), so that other programs "
+         "cannot delay the device (for benchmarks)",
+         [](SimCommandLine& l, const std::string&) { return l.realTime = true; }},
         {"--rfc2217", "PORT",
          "serve on TCP port PORT (0: any free one) as a network serial port with COM-port control (RFC 2217)",
          [](SimCommandLine& l, const std::string& v) {

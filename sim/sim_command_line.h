@@ -24,6 +24,7 @@ struct SimCommandLine {
     std::optional<uint8_t> ramAck;
     LineFaults faults;
     bool paced = true;
+    bool realTime = false;  // --realtime: serve at a real-time priority where permitted
     // --rfc2217 PORT: serve over TCP with COM-port control instead of on a pseudo-terminal
     // (port 0: any free one), on loopback unless another address is given.
     std::optional<uint16_t> rfc2217Port;

@@ -30,6 +30,10 @@ void WireLogFile::Write(const WireEvent& event)
     if (!started_) {
         origin_ = event.at;
         started_ = true;
+        // The origin on the machine's steady clock, so another program's times can be
+        // set beside these.
+        std::fprintf(file_.get(), "# times in seconds from %lld.%06lld s of the steady clock\n",
+                     static_cast<long long>(origin_.count() / 1000000), static_cast<long long>(origin_.count() % 1000000));
     }
     std::fprintf(file_.get(), "%s\n", WireLog::Format(event, origin_).c_str());
 }

@@ -8,9 +8,9 @@
 
 namespace kestrum {
 
-// A device's wire log written to a text file as it goes, one event a line, times in
-// seconds from the first event (format: WireLog::Format). The file is complete once this
-// object is gone.
+// A device's wire log written to a text file as it goes: a first line "# times in seconds
+// from S s of the steady clock", then one event a line, times in seconds from the first
+// event (format: WireLog::Format). The file is complete once this object is gone.
 class WireLogFile {
 public:
     WireLogFile() = default;

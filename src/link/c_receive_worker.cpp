@@ -1,29 +1,17 @@
 #include "link/c_receive_worker.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "link/c_port.h"
+#include "platform/thread_priority.h"
 #include "platform/tick_count.h"
 
 namespace kestrum {
 
 namespace {
 
-// Above-normal priority where the process may raise it; silently normal otherwise.
-constexpr int kWorkerNice = -5;
-
 // How long a full receive buffer waits for its consumer before bytes are dropped.
 constexpr int kConsumerGraceMs = 20;
-
-void RaiseThreadPriority()
-{
-    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
-    ::setpriority(PRIO_PROCESS, thread, kWorkerNice);
-}
 
 } // namespace
 

@@ -9,6 +9,7 @@
 #include "loader/load_result.h"
 #include "platform/closing_flag.h"
 #include "platform/message_pump.h"
+#include "platform/thread_priority.h"
 
 namespace kestrum {
 
@@ -201,6 +202,9 @@ int CLoadRun::SendFlash(CLoadLine& line)
 
 void RunLoadWorker(const std::shared_ptr<LoadRequest>& request, const SerialPortTiming& portTiming)
 {
+    // The Flash stage waits for one reply byte per frame: every delay in waking up for it
+    // is line time lost.
+    RaiseThreadPriority();
     request->MarkRunning();
     int result = LOAD_OK;
     if (!request->portName.empty())

@@ -38,7 +38,7 @@ TEST(SimCommandLine, OptionsReachTheDeviceTheyDescribe)
     std::string error;
     ASSERT_TRUE(Parse({"--device-id", "0x16", "--device", "powerboard", "--rate", "9600", "--rate-multiple", "2",
                        "--echo", "on", "--answer", "print,/par/x=hello", "--refuse", "dm", "--power-firmware", "P1",
-                       "--nak-frame", "3", "--slow", "40", "--unpaced", "--wire-log", "/tmp/w.log"},
+                       "--nak-frame", "3", "--slow", "40", "--unpaced", "--wire-log", "/tmp/w.log", "--realtime"},
                       line, error))
         << error;
     EXPECT_EQ(line.device, SimCommandLine::Device::PowerBoard);
@@ -50,6 +50,7 @@ TEST(SimCommandLine, OptionsReachTheDeviceTheyDescribe)
     EXPECT_EQ(line.faults.slowReplyMs, 40);
     EXPECT_FALSE(line.paced);
     EXPECT_EQ(line.wireLogPath, "/tmp/w.log");
+    EXPECT_TRUE(line.realTime);
 
     // The identifier given before --device still goes to the power board's boot loader.
     auto model = std::dynamic_pointer_cast<ReceiverModel>(MakeSimDevice(line));

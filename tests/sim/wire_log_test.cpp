@@ -138,7 +138,8 @@ TEST(WireLogFile, WritesEveryEventOnceTheFileIsClosed)
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(), "0.000000 open dtr=1 rts=1 break=0\n0.000000 rate 115200\n0.000000 pc 23 '#'\n"
+    EXPECT_EQ(text.str(), "# times in seconds from 1000.000000 s of the steady clock\n"
+                          "0.000000 open dtr=1 rts=1 break=0\n0.000000 rate 115200\n0.000000 pc 23 '#'\n"
                           "2.000000 dtr 0\n");
     std::remove(path.c_str());
 
