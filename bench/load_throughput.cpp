@@ -34,6 +34,7 @@
 #include "loader/c_load_run.h"
 #include "loader/load_result.h"
 #include "platform/message_pump.h"
+#include "platform/forwarding_serial_device.h"
 #include "platform/serial_device_factory.h"
 #include "platform/thread_priority.h"
 #include "sim/image_layout.h"
@@ -148,23 +149,21 @@ struct PortNotes {
 
 // The termios port as the loader uses it, noting the time of every read and write; opened
 // as "timed:/dev/pts/N".
-class TimedPort : public ISerialDevice {
+class TimedPort : public ForwardingSerialDevice<> {
 public:
     static constexpr const char* kPrefix = "timed:";
 
-    explicit TimedPort(std::shared_ptr<PortNotes> notes) : notes_(std::move(notes)) {}
+    explicit TimedPort(std::shared_ptr<PortNotes> notes)
+        : ForwardingSerialDevice(nullptr), notes_(std::move(notes))
+    {
+    }
 
     bool Open(const std::string& name) override
     {
         inner_ = CreateSerialDevice(name.substr(std::strlen(kPrefix)));
         return inner_->Open(name.substr(std::strlen(kPrefix)));
     }
-    SerialOpenError OpenError() const override { return inner_->OpenError(); }
-    std::string OpenErrorText() const override { return inner_->OpenErrorText(); }
     bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
-    void Close() override { inner_->Close(); }
-    bool GetSettings(SerialLineSettings& settings) override { return inner_->GetSettings(settings); }
-    bool ApplySettings(const SerialLineSettings& settings) override { return inner_->ApplySettings(settings); }
     long Write(const uint8_t* data, size_t count) override
     {
         notes_->Add(true, static_cast<long>(count));  // handed over now; what is not taken is handed again
@@ -179,18 +178,6 @@ public:
         notes_->Add(false, got);
         return got;
     }
-    int Wait(int request, int timeoutMs) override { return inner_->Wait(request, timeoutMs); }
-    void Release() override { inner_->Release(); }
-    long InputQueued() override { return inner_->InputQueued(); }
-    long OutputQueued() override { return inner_->OutputQueued(); }
-    bool Drain(int timeoutMs) override { return inner_->Drain(timeoutMs); }
-    void DiscardInput() override { inner_->DiscardInput(); }
-    void DiscardOutput() override { inner_->DiscardOutput(); }
-    bool SetDtr(bool on) override { return inner_->SetDtr(on); }
-    bool SetRts(bool on) override { return inner_->SetRts(on); }
-    bool SetBreak(bool on) override { return inner_->SetBreak(on); }
-    bool GetModemStatus(bool& dsr, bool& cts) override { return inner_->GetModemStatus(dsr, cts); }
-    bool ErrorCounts(SerialErrorCounts& counts) override { return inner_->ErrorCounts(counts); }
 
 private:
     void Untake(size_t count)
@@ -201,7 +188,6 @@ private:
     }
 
     std::shared_ptr<PortNotes> notes_;
-    std::unique_ptr<ISerialDevice> inner_;
 };
 
 // The device's side: the times of the bytes in each direction, from kestrum-sim's wire log.

@@ -1,23 +1,21 @@
 #include "vdk_test_cable.h"
 
+#include "platform/forwarding_serial_device.h"
 #include "sim/sim_port_registry.h"
 
 namespace kestrum::test {
 
 namespace {
 
-class WatchedDevice : public ISerialDevice {
+class WatchedDevice : public ForwardingSerialDevice<SimSerialDevice> {
 public:
     WatchedDevice(std::unique_ptr<SimSerialDevice> inner, std::shared_ptr<CableLog> log, CableFaults faults)
-        : inner_(std::move(inner)), log_(std::move(log)), faults_(faults)
+        : ForwardingSerialDevice(std::move(inner)), log_(std::move(log)), faults_(faults)
     {
     }
     ~WatchedDevice() override { Close(); }
 
     bool Open(const std::string& name) override { return inner_->Open(name) && inner_->ApplySettings(EarlierSettings()); }
-    SerialOpenError OpenError() const override { return inner_->OpenError(); }
-    std::string OpenErrorText() const override { return inner_->OpenErrorText(); }
-    bool IsOpen() const override { return inner_->IsOpen(); }
     void Close() override
     {
         SerialLineSettings settings;
@@ -27,22 +25,12 @@ public:
         }
         inner_->Close();
     }
-    bool GetSettings(SerialLineSettings& s) override { return inner_->GetSettings(s); }
     bool ApplySettings(const SerialLineSettings& s) override
     {
         if (faults_.refuseSettings && s.baudRate == CProgrammingLink::kBaudRate)
             return false;
         return inner_->ApplySettings(s);
     }
-    long Write(const uint8_t* d, size_t n) override { return inner_->Write(d, n); }
-    long Read(uint8_t* d, size_t n) override { return inner_->Read(d, n); }
-    int Wait(int request, int timeoutMs) override { return inner_->Wait(request, timeoutMs); }
-    void Release() override { inner_->Release(); }
-    long InputQueued() override { return inner_->InputQueued(); }
-    long OutputQueued() override { return inner_->OutputQueued(); }
-    bool Drain(int timeoutMs) override { return inner_->Drain(timeoutMs); }
-    void DiscardInput() override { inner_->DiscardInput(); }
-    void DiscardOutput() override { inner_->DiscardOutput(); }
     bool SetDtr(bool on) override { return inner_->SetDtr(Note(dtr_, on)); }
     bool SetRts(bool on) override { return inner_->SetRts(Note(rts_, on)); }
     bool SetBreak(bool on) override { return inner_->SetBreak(Note(break_, on)); }
@@ -54,7 +42,6 @@ public:
             return false;
         return inner_->GetModemStatus(dsr, cts);
     }
-    bool ErrorCounts(SerialErrorCounts& c) override { return inner_->ErrorCounts(c); }
 
 private:
     bool Note(std::optional<bool>& line, bool on)
@@ -76,7 +63,6 @@ private:
             ++log_->callsAfterUnplug;
     }
 
-    std::unique_ptr<SimSerialDevice> inner_;
     std::shared_ptr<CableLog> log_;
     CableFaults faults_;
     std::optional<bool> dtr_;
