@@ -1,7 +1,8 @@
 // Loads a 1 MiB Flash image and a 64 KiB RAM image into kestrum-sim on a pseudo-terminal
-// and prints, for paced 115200, paced 460800 and unpaced lines: wall time, Flash payload
-// rate, its ratio to the stop-and-wait bound of the line (518 bytes out and one byte back
-// per 512 payload bytes, 10 bits a byte) and the CPU time this process used.
+// and prints, for paced 115200, paced 460800 and unpaced lines, each 460800 line also with
+// the wire trace on: wall time, Flash payload rate, its ratio to the stop-and-wait bound of
+// the line (518 bytes out and one byte back per 512 payload bytes, 10 bits a byte) and the
+// CPU time this process used.
 //
 // For the paced lines it then splits the turnaround between two frames, from the moment
 // the device has heard a frame's last byte to the moment it hears the next frame's first:
@@ -33,6 +34,7 @@
 #include "loader/boot_protocol.h"
 #include "loader/c_load_run.h"
 #include "loader/load_result.h"
+#include "platform/c_wire_trace.h"
 #include "platform/message_pump.h"
 #include "platform/forwarding_serial_device.h"
 #include "platform/serial_device_factory.h"
@@ -60,6 +62,7 @@ struct Mode {
     const char* name;
     uint32_t rate;
     bool paced;
+    bool traced = false;
 };
 
 double CpuSeconds()
@@ -369,13 +372,29 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
     request->captureMethod = kPowerOnCapture;
     request->ramPath = ram;
     request->flashPath = flash;
+    const std::string tracePath = flash + ".trace";
+    std::string error;
+    if (mode.traced && !CWireTrace::Start(tracePath, "load_throughput", error)) {
+        std::printf("%-16s %s\n", mode.name, error.c_str());
+        MessagePump::InstallMessageSink(nullptr);
+        UnregisterSerialBackend(TimedPort::kPrefix);
+        return;
+    }
     const Clock::time_point start = Clock::now();
     const double cpuStart = CpuSeconds();
     std::thread worker([request] { RunLoadWorker(request); });
     worker.join();
     const int result = request->Result();
+    // Writing the rest of the trace is part of its cost.
+    const bool traceWritten = CWireTrace::End();
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
+    if (mode.traced) {
+        std::ifstream written(tracePath, std::ios::ate);
+        std::printf("%-16s trace %s, %.1f MB\n", mode.name, traceWritten ? "complete" : "INCOMPLETE",
+                    static_cast<double>(written.tellg()) / 1e6);
+        unlink(tracePath.c_str());
+    }
     MessagePump::InstallMessageSink(nullptr);
 
     const double flashSeconds = std::chrono::duration<double>(flashEnd - flashStart).count();
@@ -412,7 +431,8 @@ int main(int argc, char** argv)
     std::printf("a byte through a pty to a reader waiting in poll(): %.1f us (median %.1f)\n", terminal.mean,
                 terminal.median);
     for (const Mode& mode : {Mode{"paced 115200", 115200, true}, Mode{"paced 460800", 460800, true},
-                             Mode{"unpaced 460800", 460800, false}})
+                             Mode{"paced 460800 tr", 460800, true, true}, Mode{"unpaced 460800", 460800, false},
+                             Mode{"unpaced 460800 tr", 460800, false, true}})
         RunMode(program, mode, ram, flash, dir + "/wire.log", terminal);
     unlink((dir + "/wire.log").c_str());
     unlink(ram.c_str());

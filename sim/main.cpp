@@ -1,6 +1,7 @@
 // kestrum-sim: one simulated device on a pseudo-terminal, for demos, manual tests and
 // benchmarks of the loader against something that behaves like the real devices.
 
+#include "app/program_identity.h"
 #include "sim/pty_server.h"
 #include "sim/rfc2217_server.h"
 #include "sim/sim_command_line.h"
@@ -60,6 +61,10 @@ int main(int argc, char** argv)
     }
     if (line.help) {
         std::fputs(SimHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (line.version) {
+        std::printf("kestrum-sim %s\n", kVersionText);
         return 0;
     }
     if (!line.imageDirectory.empty()) {

@@ -79,6 +79,8 @@ const std::vector<Option>& Options()
     static const std::vector<Option> options = {
         {"--help", nullptr, "show this list and exit",
          [](SimCommandLine& l, const std::string&) { return l.help = true; }},
+        {"--version", nullptr, "show the version and exit",
+         [](SimCommandLine& l, const std::string&) { return l.version = true; }},
         {"--device", "receiver|powerboard|vdk1",
          "the device to serve (default receiver); powerboard is a receiver whose power board's boot loader answers "
          "a capture",
@@ -277,6 +279,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& l
 std::string SimHelpText()
 {
     std::string text =
+        "Usage: kestrum-sim [options]\n\n"
         "kestrum-sim: serves one simulated device on a pseudo-terminal (or with --rfc2217 on a TCP port) and\n"
         "prints its port path (or URL) on the first line of standard output; runs until SIGINT or SIGTERM.\n\n"
         "Options:\n";

@@ -16,6 +16,7 @@ struct SimCommandLine {
     enum class Device { Receiver, PowerBoard, Vdk1 };
 
     bool help = false;
+    bool version = false;
     Device device = Device::Receiver;
     ReceiverConfig receiver;
     // Boot-loader answers for the device chosen, whatever the order of the options.

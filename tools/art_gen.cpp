@@ -1,6 +1,9 @@
-// Draws the desktop program's pictures (logo, window icon, lamp strip) as PNG files. The pictures are
-// committed under src/gui/resources; run this after changing a drawing:
-//   build/tools/art_gen src/gui/resources
+// Draws the desktop program's pictures (logo, window icon, lamp strip) and the icon the
+// desktop's menu shows for it, at the sizes of the hicolor theme, as PNG files. The pictures
+// are committed under src/gui/resources and packaging/icons; run this after changing a
+// drawing:
+//   build/src/gui/art_gen src/gui/resources packaging/icons
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -100,18 +103,34 @@ QImage Badge(int size)
     return image;
 }
 
+// The badge at each size desktops pick from: DIR/16x16/kestrum.png and so on.
+bool SaveIcons(const QString& dir)
+{
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sizeDir = dir + QStringLiteral("/%1x%1").arg(size);
+        if (!QDir().mkpath(sizeDir)) {
+            std::fprintf(stderr, "art_gen: cannot make %s\n", qPrintable(sizeDir));
+            return false;
+        }
+        if (!Save(Badge(size), sizeDir + QStringLiteral("/kestrum.png")))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QGuiApplication application(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: art_gen DIR\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: art_gen RESOURCE_DIR ICON_DIR\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const bool ok = Save(Badge(48), dir + QStringLiteral("/logo.png")) &&
                     Save(Badge(64), dir + QStringLiteral("/kestrum.png")) &&
-                    Save(LampStrip(), dir + QStringLiteral("/lamps.png"));
+                    Save(LampStrip(), dir + QStringLiteral("/lamps.png")) &&
+                    SaveIcons(QString::fromLocal8Bit(argv[2]));
     return ok ? 0 : 1;
 }

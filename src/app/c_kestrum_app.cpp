@@ -40,6 +40,7 @@ bool CKestrumApp::Start(const std::vector<std::string>& arguments, const AppEnvi
     if (!options_.port.empty()) {
         AcceptNamedPort(ports_, options_.port);
     }
+    portDetails_ = DescribePorts(ports_, environment.ttyClassDir, environment.deviceDir);
     error.clear();
     return true;
 }

@@ -7,6 +7,7 @@
 
 #include "app/c_settings_file.h"
 #include "app/command_line_options.h"
+#include "app/port_details.h"
 #include "app/settings_location.h"
 
 namespace kestrum {
@@ -53,6 +54,8 @@ public:
 
     CSettingsFile& Settings() { return *settings_; }
     const std::vector<std::string>& PortList() const { return ports_; }
+    // What the system tells of each port of the list, in its order.
+    const std::vector<PortDetails>& PortDescriptions() const { return portDetails_; }
     const CommandLineOptions& Options() const { return options_; }
     std::string DefaultPortName() const;
 
@@ -67,6 +70,7 @@ public:
 private:
     std::unique_ptr<CSettingsFile> settings_;
     std::vector<std::string> ports_;
+    std::vector<PortDetails> portDetails_;
     CommandLineOptions options_;
     std::string startWarning_;
     std::atomic<bool> saveSettings_{true};

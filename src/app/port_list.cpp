@@ -62,6 +62,13 @@ bool IsCharacterDevice(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
 }
 
+// One file under two names (a link), or two nodes of one device.
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return (a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
+           (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev);
+}
+
 }  // namespace
 
 bool NaturalLess(const std::string& a, const std::string& b)
@@ -137,9 +144,27 @@ bool IsNetworkPortName(const std::string& name)
     return number >= 1 && number <= 65535;
 }
 
-bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name)
+std::string ListedPortName(const std::vector<std::string>& ports, const std::string& name)
 {
     if (std::find(ports.begin(), ports.end(), name) != ports.end()) {
+        return name;
+    }
+    struct stat named {};
+    if (!name.starts_with("/") || ::stat(name.c_str(), &named) != 0) {
+        return "";
+    }
+    for (const std::string& port : ports) {
+        struct stat listed {};
+        if (port.starts_with("/") && ::stat(port.c_str(), &listed) == 0 && SameFile(listed, named)) {
+            return port;
+        }
+    }
+    return "";
+}
+
+bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name)
+{
+    if (!ListedPortName(ports, name).empty()) {
         return true;
     }
     const bool acceptable =

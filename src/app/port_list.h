@@ -19,10 +19,16 @@ inline constexpr const char* kDeviceDir = "/dev";
 std::vector<std::string> BuildPortList(const std::string& ttyClassDir = kTtyClassDir,
                                        const std::string& deviceDir = kDeviceDir);
 
+// The entry of the list that names the same port as name: the name itself, or the
+// entry for the same device file (a /dev/serial/by-id link names its /dev/ttyUSBn).
+// Empty when the list has none.
+std::string ListedPortName(const std::vector<std::string>& ports, const std::string& name);
+
 // Makes a port named by the user choosable: an existing character-device path (a pty,
 // a /dev/serial/by-id link), an "rfc2217://host:port" URL or a name a registered serial
-// backend serves (a simulated device in tests) is appended, as written, when the list
-// does not hold it yet. True when the list holds the name afterwards.
+// backend serves (a simulated device in tests) is appended, as written, unless the list
+// already holds that port (under this name or another). True when the list holds the
+// port afterwards; ListedPortName tells under which name.
 bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name);
 
 // "rfc2217://host:port" with a host and a port number from 1 to 65535.

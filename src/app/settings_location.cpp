@@ -80,7 +80,26 @@ std::string TryConfigDirectory(const SettingsEnvironment& environment, std::stri
     return CreateIfMissing(path);
 }
 
+bool IsInside(const std::filesystem::path& dir, const std::string& tree)
+{
+    const std::filesystem::path normalTree = std::filesystem::path(tree).lexically_normal();
+    const std::filesystem::path relative = dir.lexically_normal().lexically_relative(normalTree);
+    return !tree.empty() && !relative.empty() && *relative.begin() != "..";
+}
+
 }  // namespace
+
+std::string BesideProgramPath(const SettingsEnvironment& environment)
+{
+    if (environment.programDir.empty())
+        return "";
+    const std::filesystem::path dir(environment.programDir);
+    for (const std::string& tree : environment.installTrees) {
+        if (IsInside(dir, tree))
+            return "";
+    }
+    return (dir / kSettingsFileName).string();
+}
 
 SettingsEnvironment SettingsEnvironment::FromProcess()
 {
@@ -88,6 +107,7 @@ SettingsEnvironment SettingsEnvironment::FromProcess()
     environment.explicitPath = Environment("KESTRUM_INI");
     environment.configHome = Environment("XDG_CONFIG_HOME");
     environment.home = HomeDirectory();
+    environment.installTrees = {"/usr", "/opt"};
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error) {
@@ -110,8 +130,7 @@ SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment)
         return {"", "Cannot use the settings file named by KESTRUM_INI: " + reason};
     }
     std::string reasons;
-    if (!environment.programDir.empty()) {
-        const std::string path = (std::filesystem::path(environment.programDir) / kSettingsFileName).string();
+    if (const std::string path = BesideProgramPath(environment); !path.empty()) {
         const std::string reason = CreateIfMissing(path);
         if (reason.empty()) {
             return {path, ""};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrum {
 
@@ -12,6 +13,9 @@ struct SettingsEnvironment {
     std::string programDir;    // the directory of the running executable
     std::string configHome;    // $XDG_CONFIG_HOME (ignored unless absolute)
     std::string home;          // the user's home directory
+    // Trees where installed programs live (/usr, /opt), which stay read-only: a program
+    // directory inside one is never written, not even by root.
+    std::vector<std::string> installTrees = {};
 
     static SettingsEnvironment FromProcess();
 };
@@ -24,9 +28,13 @@ struct SettingsLocation {
     bool Found() const { return !path.empty(); }
 };
 
+// kestrum.ini beside the executable, or empty for a copy without a known directory or
+// one installed in an install tree, whose settings are the user's own.
+std::string BesideProgramPath(const SettingsEnvironment& environment);
+
 // Finds the settings file and creates it empty where it is missing: $KESTRUM_INI when
-// set; otherwise kestrum.ini beside the executable when it can be opened for writing
-// there (an existing file, or one it may create); otherwise
+// set; otherwise kestrum.ini beside the executable (unless installed) when it can be
+// opened for writing there (an existing file, or one it may create); otherwise
 // $XDG_CONFIG_HOME/kestrum/kestrum.ini (default ~/.config/...), creating the directory,
 // so a copy installed in a read-only directory still keeps its settings.
 SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment);

@@ -7,7 +7,22 @@ namespace kestrum {
 
 namespace {
 
-const std::set<std::string> kValueOptions = {"-p", "-s", "-hs", "-d", "-r", "-f", "-c"};
+const std::set<std::string> kValueOptions = {"-p", "-s", "-hs", "-d", "-r", "-f", "-c", "--trace"};
+constexpr const char* kTraceOption = "--trace";
+
+// Takes every "--trace FILE" out of the option words (a value of another option is no
+// option); one standing last stays, for FindUnknownWord to report.
+void TakeTraceOption(std::vector<std::string>& words, std::string& traceFile)
+{
+    for (size_t i = 0; i + 1 < words.size();) {
+        if (words[i] == kTraceOption) {
+            traceFile = words[i + 1];
+            words.erase(words.begin() + static_cast<long>(i), words.begin() + static_cast<long>(i) + 2);
+        } else {
+            i += kValueOptions.count(words[i]) ? 2 : 1;
+        }
+    }
+}
 
 // Anything the program's parser would silently skip is a mistake in a script: say so.
 std::string FindUnknownWord(const std::vector<std::string>& words)
@@ -35,6 +50,8 @@ CliArguments::Command CommandOf(const std::string& word)
         return CliArguments::Command::Ports;
     if (word == "help" || word == "-h" || word == "--help")
         return CliArguments::Command::Help;
+    if (word == "--version")
+        return CliArguments::Command::Version;
     return CliArguments::Command::None;
 }
 
@@ -43,17 +60,26 @@ CliArguments::Command CommandOf(const std::string& word)
 CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
 {
     CliArguments parsed;
-    if (arguments.size() < 2) {
-        parsed.error = "no command given";
+    // The trace may be asked for before the command, as a program-wide option.
+    size_t first = 1;
+    while (first + 1 < arguments.size() && arguments[first] == kTraceOption) {
+        parsed.traceFile = arguments[first + 1];
+        first += 2;
+    }
+    if (arguments.size() <= first) {
+        parsed.error =
+            first > 1 || arguments.size() < 2 ? "no command given" : "option --trace needs a value";
         return parsed;
     }
-    parsed.command = CommandOf(arguments[1]);
+    parsed.command = CommandOf(arguments[first]);
     if (parsed.command == CliArguments::Command::None) {
-        parsed.error = "unknown command \"" + arguments[1] + "\"";
+        parsed.error = arguments[first] == kTraceOption ? "option --trace needs a value"
+                                                        : "unknown command \"" + arguments[first] + "\"";
         return parsed;
     }
     // The option words, with the program name in front as the program's parser expects.
-    std::vector<std::string> words(arguments.begin() + 2, arguments.end());
+    std::vector<std::string> words(arguments.begin() + static_cast<long>(first) + 1, arguments.end());
+    TakeTraceOption(words, parsed.traceFile);
     parsed.json = std::find(words.begin(), words.end(), "--json") != words.end();
     parsed.error = FindUnknownWord(words);
     words.insert(words.begin(), arguments[0]);
@@ -63,13 +89,14 @@ CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
 
 std::string CliUsageText()
 {
-    return "Usage: kestrum-cli COMMAND [options]\n"
+    return "Usage: kestrum-cli [--trace FILE] COMMAND [options]\n"
            "\n"
            "Commands:\n"
            "  load    load firmware into the device (-d rec, pbr or vdk1)\n"
            "  info    read the device's information (add --json for JSON)\n"
-           "  ports   list the serial ports\n"
-           "  help    show this text\n"
+           "  ports   list the serial ports, with the maker, product, serial number and\n"
+           "          /dev/serial/by-id name of USB adapters (add --json for JSON)\n"
+           "  help    show this text (also -h, --help); --version shows the version\n"
            "\n"
            "Options (omitted ones come from kestrum.ini when present, which is never written):\n"
            "  -p port     serial port: a device path (/dev/ttyUSB0) or rfc2217://host:port\n"
@@ -79,6 +106,8 @@ std::string CliUsageText()
            "  -r name     RAM image file; default: ramimage.ldr (receiver), powbrd.ldr (power board)\n"
            "  -f name     Flash image file; default: main.ldp (receiver)\n"
            "  -c method   capture method (pwr, soft, hard); default: pwr\n"
+           "  --trace FILE  write every byte in and out of the line, with its time, to FILE\n"
+           "                (also KESTRUM_TRACE=FILE)\n"
            "\n"
            "Exit status of load: 0 when loading completed, else the loader's result code (1..9);\n"
            "64 for a mistake in the command line.\n"

@@ -9,11 +9,12 @@ namespace kestrum {
 
 // kestrum-cli's words: a command, then the program's own option letters.
 struct CliArguments {
-    enum class Command { None, Load, Info, Ports, Help };
+    enum class Command { None, Load, Info, Ports, Help, Version };
 
     Command command = Command::None;
     CommandLineOptions options;  // -p -s -hs -d -r -f -c, parsed as the program parses them
-    bool json = false;           // info --json
+    bool json = false;           // info --json, ports --json
+    std::string traceFile;       // --trace FILE, before the command or among the options
     std::string error;           // what was wrong with the words, for the user
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/c_settings_file.h"
+#include "app/port_details.h"
 #include "cli/cli_config.h"
 
 namespace kestrum {
@@ -15,6 +16,7 @@ constexpr int kExitUsage = 64;
 // Each command prints its result on out and its progress on err; returns the exit status.
 int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, std::FILE* out, std::FILE* err);
 int RunInfoCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err);
-int RunPortsCommand(const std::vector<std::string>& ports, std::FILE* out);
+// The ports with what is known of their adapters; json: one array for scripts.
+int RunPortsCommand(const std::vector<PortDetails>& ports, bool json, std::FILE* out);
 
 }  // namespace kestrum

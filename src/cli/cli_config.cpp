@@ -131,8 +131,8 @@ std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment, std
         warning = "KESTRUM_INI: " + error + "; going on with the default settings";
         return "";
     }
-    const std::string beside = environment.programDir + "/" + kSettingsFileName;
-    if (!environment.programDir.empty() && IsRegularFile(beside))
+    const std::string beside = BesideProgramPath(environment);
+    if (!beside.empty() && IsRegularFile(beside))
         return beside;
     std::string config = environment.configHome;
     if (config.empty() || config[0] != '/')

@@ -3,29 +3,12 @@
 #include "cli/c_cli_reporter.h"
 #include "cli/c_interrupt_watcher.h"
 #include "cli/cli_commands.h"
+#include "cli/json_text.h"
 #include "protocol/c_device_info_query.h"
 
 namespace kestrum {
 
 namespace {
-
-std::string JsonString(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            quoted += escaped;
-        } else {
-            quoted += static_cast<char>(c);
-        }
-    }
-    return quoted + "\"";
-}
 
 const char* OutcomeName(QueryOutcome outcome)
 {
@@ -93,13 +76,6 @@ int RunInfoCommand(const CliConfig& config, CSettingsFile& stored, bool json, st
     if (!json)
         std::fprintf(err, "%s\n", result.lastStatus.empty() ? OutcomeName(result.outcome) : result.lastStatus.c_str());
     return interrupts.Interrupted() || result.outcome == QueryOutcome::Cancelled ? 2 : 1;
-}
-
-int RunPortsCommand(const std::vector<std::string>& ports, std::FILE* out)
-{
-    for (const std::string& port : ports)
-        std::fprintf(out, "%s\n", port.c_str());
-    return 0;
 }
 
 }  // namespace kestrum

@@ -5,6 +5,7 @@
 
 #include "link/c_receive_worker.h"
 #include "platform/message_pump.h"
+#include "platform/port_diagnosis.h"
 #include "platform/serial_device_factory.h"
 #include "platform/tick_count.h"
 
@@ -101,9 +102,12 @@ bool CSerialPort::OpenDevice(const std::string& name)
         device->SetCancelCheck([this] { return CancelOpenSeen(); });
     if (!device->Open(name)) {
         openFailureDetail_ = device->OpenErrorText();
+        // Looked at now: the program holding the port may be gone by the time it is shown.
+        openDiagnosis_ = DiagnoseOpenFailure(name, device->OpenError());
         ReportOpenFailure(name, device->OpenError());
         return false;
     }
+    openNotes_ = DiagnoseOpenedPort(name);
     device_ = std::move(device);
     portName_ = name;
     settings_.port = name;
@@ -135,6 +139,8 @@ void CSerialPort::PostOpenFailure(CStatusChannel& channel) const
     if (!openFailureDetail_.empty())
         channel.SetStatus(openFailureDetail_);
     channel.SetStatus(LastError());
+    for (const std::string& line : openDiagnosis_)
+        channel.SetStatus(line);
 }
 
 void CSerialPort::ReportOpenFailure(const std::string& name, SerialOpenError error)

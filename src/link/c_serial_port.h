@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "link/c_port.h"
 #include "platform/c_stopwatch.h"
@@ -67,9 +68,14 @@ public:
     // The system's own words for a failed open ("connection refused by ..."), beside the
     // fixed text in LastError; empty when the open succeeded.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
+    // What the system tells beyond the fixed text of a failed open (who holds the port,
+    // the group that may use it), one line each.
+    const std::vector<std::string>& OpenDiagnosis() const { return openDiagnosis_; }
     // Posts why the open failed on channel: the system's reason first, when there is one,
-    // then the fixed text.
+    // then the fixed text, then the diagnosis lines.
     void PostOpenFailure(CStatusChannel& channel) const;
+    // Notes on the opened port for the user (a slow adapter setting), one line each.
+    const std::vector<std::string>& OpenNotes() const { return openNotes_; }
     // The open failed because cancelOpen said so (LastError is the usual open failure).
     bool OpenCancelled() const { return openCancelled_; }
 
@@ -94,6 +100,8 @@ private:
     const SerialPortTiming timing_;
     std::unique_ptr<ISerialDevice> device_;
     std::string openFailureDetail_;
+    std::vector<std::string> openDiagnosis_;
+    std::vector<std::string> openNotes_;
     std::function<bool()> cancelOpen_;
     bool openCancelled_ = false;
     bool rtsState_ = true;

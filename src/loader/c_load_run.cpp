@@ -85,6 +85,8 @@ int CLoadRun::OpenPort()
         port_->PostOpenFailure(status_);
         return LOAD_GENERIC_ERROR;
     }
+    for (const std::string& note : port_->OpenNotes())
+        status_.SetStatus(note);
     request_.AttachDevice(port_->GetHandle());
     for (int i = 0; i < 2; ++i)
         port_->GetHandle()->SetDtr(false);

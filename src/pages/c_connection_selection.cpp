@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/port_list.h"
+
 namespace kestrum {
 
 namespace {
@@ -75,11 +77,13 @@ void CConnectionSelection::SelectStoredIndex(List list, int index)
         selected_[list] = index;
 }
 
+// A by-id link and its /dev/ttyUSBn are one port: either name selects the listed entry.
 void CConnectionSelection::SelectPort(const CommandLineOptions& options)
 {
-    int index = Given(options, options.port) ? IndexOf(kPort, options.port) : kNone;
+    const std::vector<std::string>& ports = entries_[kPort];
+    int index = Given(options, options.port) ? IndexOf(kPort, ListedPortName(ports, options.port)) : kNone;
     if (index == kNone)
-        index = IndexOf(kPort, stored_.port);
+        index = IndexOf(kPort, ListedPortName(ports, stored_.port));
     if (index != kNone)
         selected_[kPort] = index;
 }

@@ -79,12 +79,31 @@ void CPSConnection::BuildControls()
     group->setGeometry(Units().Rect(kMargin, kGroupTop, 278 - 2 * kMargin, kGroupHeight));
     group->lower();
     const int top = kGroupTop + 15;
-    AddList(Sel::kPort, "pcPort", "PC Port:", 15, top, 56, 80);
+    DescribePorts(AddList(Sel::kPort, "pcPort", "PC Port:", 15, top, 56, 80));
     AddList(Sel::kRate, "baudRate", "Baud rate:", 15, top + kRowHeight, 56, 80);
     AddList(Sel::kHandshaking, "handshaking", "Handshaking:", 15, top + 2 * kRowHeight, 56, 80);
     AddList(Sel::kWordLength, "wordLength", "Word Length:", 160, top, 56, 50);
     AddList(Sel::kParity, "parity", "Parity:", 160, top + kRowHeight, 56, 50);
     AddList(Sel::kStopBits, "stopBits", "Stop Bits:", 160, top + 2 * kRowHeight, 56, 50);
+}
+
+// USB adapters are told apart by what they say of themselves and by their stable name:
+// each entry's tooltip shows both, and so does the list's own for the chosen entry.
+void CPSConnection::DescribePorts(QComboBox* box)
+{
+    const std::vector<PortDetails>& ports = App().PortDescriptions();
+    for (int index = 0; index < box->count() && index < static_cast<int>(ports.size()); ++index) {
+        const PortDetails& port = ports[static_cast<size_t>(index)];
+        QStringList lines;
+        if (port.IsUsb())
+            lines << QString::fromStdString(port.Summary());
+        if (!port.byIdPath.empty())
+            lines << QString::fromStdString(port.byIdPath);
+        if (!lines.isEmpty())
+            box->setItemData(index, lines.join(QLatin1Char('\n')), Qt::ToolTipRole);
+    }
+    connect(box, &QComboBox::currentIndexChanged, box,
+            [box] { box->setToolTip(box->currentData(Qt::ToolTipRole).toString()); });
 }
 
 void CPSConnection::ShowSelection()

@@ -35,6 +35,7 @@ private:
     void BuildControls();
     QComboBox* AddList(CConnectionSelection::List list, const char* name, const char* label, int x, int y,
                        int labelWidth, int listWidth);
+    void DescribePorts(QComboBox* box);
     void ShowSelection();
 
     CConnectionSelection selection_;

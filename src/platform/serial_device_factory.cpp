@@ -3,8 +3,10 @@
 #include <map>
 #include <mutex>
 
+#include "platform/c_wire_trace.h"
 #include "platform/rfc2217_serial_device.h"
 #include "platform/termios_serial_device.h"
+#include "platform/tracing_serial_device.h"
 
 namespace kestrum {
 
@@ -54,9 +56,11 @@ void UnregisterSerialBackend(const std::string& prefix)
     Registry().erase(prefix);
 }
 
+namespace {
+
 // The network serial-port client is built in, so every program reaches "rfc2217://"
 // names without registering anything; a registered backend for the prefix still wins.
-std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
+std::unique_ptr<ISerialDevice> MakeSerialDevice(const std::string& name)
 {
     SerialDeviceMaker maker;
     {
@@ -78,6 +82,16 @@ std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
     if (!name.starts_with("/"))
         return std::make_unique<UnknownSchemeDevice>();
     return std::make_unique<TermiosSerialDevice>();
+}
+
+} // namespace
+
+std::unique_ptr<ISerialDevice> CreateSerialDevice(const std::string& name)
+{
+    std::unique_ptr<ISerialDevice> device = MakeSerialDevice(name);
+    if (std::shared_ptr<CWireTrace> trace = CWireTrace::Active())
+        return std::make_unique<TracingSerialDevice>(std::move(device), std::move(trace));
+    return device;
 }
 
 } // namespace kestrum

@@ -1,6 +1,7 @@
 #include "vdk/c_programming_link.h"
 
 #include "link/c_serial_port.h"
+#include "platform/port_diagnosis.h"
 #include "platform/serial_device_factory.h"
 #include "platform/tick_count.h"
 
@@ -44,6 +45,7 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std:
         return false;
     portName_ = portName;
     openFailureDetail_.clear();
+    openDiagnosis_.clear();
     lastError_.clear();
     lineFailed_ = false;
     // Our devices never block and keep their own queues, so there are no driver queue
@@ -56,6 +58,7 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std:
     device->SetCancelCheck({});
     if (!opened) {
         openFailureDetail_ = device->OpenErrorText();
+        openDiagnosis_ = DiagnoseOpenFailure(portName, device->OpenError());
         return FailOpen(device, OpenFailureText(portName, device->OpenError()));
     }
     SerialLineSettings found;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/serial_device.h"
 #include "vdk/vdk_waits.h"
@@ -48,6 +49,8 @@ public:
 
     // The system's own words for a failed open; empty when it has none to give.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
+    // What the system tells beyond LastError of a failed open, one line each.
+    const std::vector<std::string>& OpenDiagnosis() const { return openDiagnosis_; }
     // The user's text for the last failure: why the port did not open, or which port
     // was lost when a line operation failed.
     const std::string& LastError() const { return lastError_; }
@@ -90,6 +93,7 @@ private:
     std::string portName_;
     SerialLineSettings saved_;
     std::string openFailureDetail_;
+    std::vector<std::string> openDiagnosis_;
     std::string lastError_;
     bool lineFailed_ = false;
     // Unknown until the link has set the line itself.

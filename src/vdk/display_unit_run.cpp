@@ -34,6 +34,8 @@ DisplayUnitRunOutcome RunDisplayUnitLoad(const DisplayUnitRunRequest& request)
         if (!link.OpenFailureDetail().empty())
             Report(request, outcome, link.OpenFailureDetail());
         Report(request, outcome, link.LastError());
+        for (const std::string& line : link.OpenDiagnosis())
+            Report(request, outcome, line);
         Report(request, outcome, kVdkTextPortError);
         outcome.lineOperations = link.LineOperations();
         return outcome;

@@ -1,6 +1,7 @@
 #include "app/port_list.h"
 
 #include "app/temp_dir.h"
+#include "link/pty_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -139,4 +140,26 @@ TEST(PortList, NetworkPortsNeedAHostAndAPortNumber)
     EXPECT_FALSE(AcceptNamedPort(ports, "rfc2217://localhost"));
     EXPECT_TRUE(AcceptNamedPort(ports, "rfc2217://localhost:4000"));
     EXPECT_EQ(ports.back(), "rfc2217://localhost:4000");
+}
+
+TEST(PortList, ByIdLinkNamesTheSamePortAsItsDevice)
+{
+    kestrum::test::PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TempDir dir;
+    const std::string link = dir / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    std::filesystem::create_symlink(pty.SlaveName(), link);
+
+    std::vector<std::string> ports = {"/dev/ttyS0", pty.SlaveName()};
+    EXPECT_TRUE(AcceptNamedPort(ports, link));
+    EXPECT_EQ(ports.size(), 2u) << "the port is listed once, under its device name";
+    EXPECT_EQ(ListedPortName(ports, link), pty.SlaveName());
+    EXPECT_EQ(ListedPortName(ports, pty.SlaveName()), pty.SlaveName());
+    EXPECT_EQ(ListedPortName(ports, dir / "missing"), "");
+    EXPECT_EQ(ListedPortName(ports, "rfc2217://localhost:4000"), "");
+
+    // A link to a device the list does not hold is taken under its own name.
+    std::vector<std::string> without = {"/dev/ttyS0"};
+    EXPECT_TRUE(AcceptNamedPort(without, link));
+    EXPECT_EQ(without.back(), link);
 }

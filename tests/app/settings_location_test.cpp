@@ -104,3 +104,34 @@ TEST_F(SettingsLocationTest, SomethingThatIsNoRegularFileIsRefused)
     environment_.explicitPath = "/dev/null";
     EXPECT_FALSE(PrepareSettingsFile(environment_).Found());
 }
+
+// The program directory of an installed copy stays untouched even where it could be
+// written (root may write /usr/bin): the settings are the user's own.
+TEST_F(SettingsLocationTest, InstalledCopyKeepsItsSettingsWithTheUser)
+{
+    std::filesystem::create_directories(dir_ / "usr/bin");
+    std::filesystem::create_directories(dir_ / "usrlocal/bin");
+    environment_.installTrees = {dir_ / "opt", dir_ / "usr"};
+    environment_.programDir = dir_ / "usr/bin";
+    const SettingsLocation installed = PrepareSettingsFile(environment_);
+    ASSERT_TRUE(installed.Found()) << installed.error;
+    EXPECT_EQ(installed.path, dir_ / "home/.config/kestrum/kestrum.ini");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "usr/bin/kestrum.ini"));
+    EXPECT_EQ(BesideProgramPath(environment_), "");
+
+    // Not even a file that is there already is used.
+    WriteFile(dir_ / "usr/bin/kestrum.ini", "[Activate]\nSaveSett=0\n");
+    EXPECT_EQ(PrepareSettingsFile(environment_).path, installed.path);
+
+    // A folder whose name merely begins like an install tree is no part of it.
+    environment_.programDir = dir_ / "usrlocal/bin";
+    EXPECT_EQ(PrepareSettingsFile(environment_).path, dir_ / "usrlocal/bin/kestrum.ini");
+    environment_.programDir = dir_ / "usr/../usrlocal/bin";
+    EXPECT_EQ(BesideProgramPath(environment_), dir_ / "usr/../usrlocal/bin/kestrum.ini");
+}
+
+TEST(SettingsEnvironment, TheProcessTakesUsrAndOptAsInstallTrees)
+{
+    const std::vector<std::string> trees = {"/usr", "/opt"};
+    EXPECT_EQ(SettingsEnvironment::FromProcess().installTrees, trees);
+}

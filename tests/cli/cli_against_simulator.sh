@@ -30,6 +30,21 @@ printable_sent() { awk '$2 == "pc" && $4 != "" { printf "%s", substr($4, 2, 1) }
 printable_sent | grep -q '##%DM%dm##'; check "wire log holds the tagged probe" 0 $?
 grep -q ' rate 9600$' "$work/wire.log"; check "wire log holds the rate search" 0 $?
 
+# The wire trace: every byte with its time and direction, and the line's changes beside them.
+start_sim --device receiver
+"$cli" --trace "$work/trace.txt" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" >"$work/out" 2>"$work/err"
+check "traced load exit status" 0 $?
+head -n 1 "$work/trace.txt" | grep -q "^# Kestrum wire trace: version .* --trace "; check "trace heading" 0 $?
+grep -qE "^ +[0-9]+\.[0-9]{3}  $port  out [0-9]+$" "$work/trace.txt"; check "trace holds bytes sent" 0 $?
+grep -qE "^ +[0-9]+\.[0-9]{3}  $port  in [0-9]+$" "$work/trace.txt"; check "trace holds bytes received" 0 $?
+grep -qE "  $port  line 115200 baud 8N1" "$work/trace.txt"; check "trace holds the line settings" 0 $?
+"$cli" load --trace "$work/no/trace.txt" -p "$port" >"$work/out" 2>"$work/err"
+check "unwritable trace exit status" 64 $?
+grep -q "cannot write the trace $work/no/trace.txt" "$work/err"; check "unwritable trace named" 0 $?
+"$cli" ports --json >"$work/ports"
+check "ports --json exit status" 0 $?
+check "ports --json gives an array" "[" "$(head -c 1 "$work/ports")"
+
 start_sim --device receiver --device-id 33
 "$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" >"$work/out" 2>"$work/err"
 check "wrong device exit status" 5 $?

@@ -119,6 +119,19 @@ TEST_F(CliConfigTest, UnusableExplicitSettingsFileIsReportedAndTheDefaultsApply)
     EXPECT_EQ(warning, "");
 }
 
+TEST_F(CliConfigTest, InstalledCopyReadsTheUsersSettingsNeverOnesBesideIt)
+{
+    std::system(("mkdir -p " + dir_ + "/usr/bin " + dir_ + "/home/.config/kestrum").c_str());
+    std::ofstream(dir_ + "/usr/bin/kestrum.ini") << "[PortSettings]\nSpeed=9600\n";
+    std::ofstream(dir_ + "/home/.config/kestrum/kestrum.ini") << "[PortSettings]\nSpeed=57600\n";
+    SettingsEnvironment environment{"", dir_ + "/usr/bin", "", dir_ + "/home"};
+    std::string warning;
+    EXPECT_EQ(FindSettingsFileReadOnly(environment, warning), dir_ + "/usr/bin/kestrum.ini");
+    environment.installTrees = {dir_ + "/usr"};
+    EXPECT_EQ(FindSettingsFileReadOnly(environment, warning), dir_ + "/home/.config/kestrum/kestrum.ini");
+    EXPECT_EQ(warning, "");
+}
+
 TEST_F(CliConfigTest, MeaninglessCommandLineValuesAreRefused)
 {
     const std::vector<std::vector<std::string>> cases = {
@@ -142,4 +155,38 @@ TEST(CliArguments, CommandsAndMistakes)
     const CliArguments valueLikeOption = ParseCliArguments({"kestrum-cli", "load", "-r", "-a"});
     EXPECT_EQ(valueLikeOption.error, "");
     EXPECT_EQ(valueLikeOption.options.ramFile, "-a");
+    EXPECT_EQ(ParseCliArguments({"kestrum-cli", "--version"}).command, CliArguments::Command::Version);
+    EXPECT_TRUE(ParseCliArguments({"kestrum-cli", "ports", "--json"}).json);
+}
+
+TEST(CliArguments, TraceBeforeTheCommandOrAmongItsOptions)
+{
+    const CliArguments before =
+        ParseCliArguments({"kestrum-cli", "--trace", "t.txt", "load", "-p", "/dev/ttyUSB0"});
+    EXPECT_EQ(before.error, "");
+    EXPECT_EQ(before.command, CliArguments::Command::Load);
+    EXPECT_EQ(before.traceFile, "t.txt");
+    EXPECT_EQ(before.options.port, "/dev/ttyUSB0");
+
+    const CliArguments among =
+        ParseCliArguments({"kestrum-cli", "info", "-p", "/dev/ttyS0", "--trace", "u", "--json"});
+    EXPECT_EQ(among.error, "");
+    EXPECT_EQ(among.traceFile, "u");
+    EXPECT_TRUE(among.json);
+    EXPECT_EQ(among.options.port, "/dev/ttyS0");
+
+    // A file named like an option is still the value of the option before it.
+    const CliArguments value = ParseCliArguments({"kestrum-cli", "load", "-r", "--trace", "-f", "x.ldp"});
+    EXPECT_EQ(value.error, "");
+    EXPECT_EQ(value.traceFile, "");
+    EXPECT_EQ(value.options.ramFile, "--trace");
+    EXPECT_EQ(value.options.flashFile, "x.ldp");
+
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"kestrum-cli", "--trace"},
+                                                  {"kestrum-cli", "--trace", "t.txt"},
+                                                  {"kestrum-cli", "load", "--trace"}}) {
+        const CliArguments mistake = ParseCliArguments(words);
+        EXPECT_NE(mistake.error, "") << words.back();
+    }
+    EXPECT_EQ(ParseCliArguments({"kestrum-cli", "--trace"}).error, "option --trace needs a value");
 }

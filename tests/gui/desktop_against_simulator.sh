@@ -29,13 +29,22 @@ check "soft-break load from another rate exit status" 0 $?
 check "soft-break load installed the firmware" "8.2 soft" "$(firmware)"
 
 start_sim --device powerboard --power-cycle-after 300
-timeout 60 "$kestrum" -p "$port" -d pbr -r "$work/pbr/powbrd.ldr" -c pwr -a -e
+KESTRUM_TRACE="$work/trace.txt" timeout 60 "$kestrum" -p "$port" -d pbr -r "$work/pbr/powbrd.ldr" -c pwr -a -e
 check "power-board load exit status" 0 $?
+grep -qE "^ +[0-9]+\.[0-9]{3}  $port  out [0-9]+$" "$work/trace.txt"; check "KESTRUM_TRACE holds the bytes sent" 0 $?
 check "power-board load installed the firmware" "8.3 board" "$(firmware -d pbr)"
 
 # A device that refuses the image: the program stays open with the result on screen.
 start_sim --device receiver --device-id 33 --power-cycle-after 300
 timeout 20 "$kestrum" -p "$port" -d rec -r "$work/rx/ramimage.ldr" -f "$work/rx/main.ldp" -c pwr -a -e
 check "failed load leaves the program open" 124 $?
+
+# Without a display: the help on the terminal, and the reason the window cannot come.
+env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$kestrum" -h >"$work/out" 2>&1
+check "help without a display exit status" 0 $?
+grep -q "^Usage: kestrum" "$work/out"; check "help without a display on the terminal" 0 $?
+env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$kestrum" -a >"$work/out" 2>&1
+check "no display exit status" 1 $?
+grep -q "no display" "$work/out"; check "no display said" 0 $?
 
 report

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/c_kestrum_app.h"
+#include "app/fake_usb_adapter.h"
 #include "app/temp_dir.h"
 #include "gui/c_qt_message_hooks.h"
 #include "platform/closing_flag.h"
@@ -55,6 +56,12 @@ public:
         environment.ttyClassDir = ClassDir();
         environment.deviceDir = DeviceDir();
         return environment;
+    }
+
+    // A USB serial adapter as sysfs and udev show it, beside the fixture's ports.
+    void AddUsbAdapter(const FakeUsbAdapter& adapter) const
+    {
+        AddFakeUsbAdapter(adapter, dir_.Path(), ClassDir(), DeviceDir());
     }
 
     std::string Port(const std::string& name) const { return DeviceDir() + "/" + name; }

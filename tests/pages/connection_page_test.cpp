@@ -58,6 +58,27 @@ private Q_SLOTS:
         QCOMPARE(stored.GetInt("Communic", "ConnType", -1), 0);
     }
 
+    // The list tells USB adapters apart, and a stored by-id name is the port it links to.
+    void UsbAdaptersShowWhatTheyAreAndAreFoundByTheirStableName()
+    {
+        DesktopFixture desktop({"ttyS0"});
+        const std::string byId = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+        desktop.AddUsbAdapter({"ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI", byId});
+        const std::string byIdPath = desktop.Port("serial/by-id/" + byId);
+        desktop.WriteSettings("[PortSettings]\nName=" + byIdPath + "\n");
+        CKestrumApp& app = desktop.Start();
+        auto sheet = ShownSheet(app);
+        auto* list = sheet->Connection().findChild<QComboBox*>(QStringLiteral("pcPort"));
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->currentText(), QString::fromStdString(desktop.Port("ttyUSB0")));
+        const QString details = QString::fromStdString("FTDI FT232R USB UART, serial A50285BI\n" + byIdPath);
+        QCOMPARE(list->itemData(1, Qt::ToolTipRole).toString(), details);
+        QCOMPARE(list->toolTip(), details);
+        QVERIFY(list->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+        list->setCurrentIndex(0);
+        QVERIFY(list->toolTip().isEmpty());
+    }
+
     void ValuesTheListsDoNotOfferAreIgnored()
     {
         DesktopFixture desktop;

@@ -1,0 +1,114 @@
+#include "app/port_details.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace kestrum {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A USB adapter's tty sits one level (ACM: the interface) or two (a USB-serial port
+// below the interface) under the USB device; a few more levels cost nothing.
+constexpr int kUsbDeviceSearchDepth = 4;
+
+std::string ReadAttribute(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
+    return line;
+}
+
+fs::path Canonical(const fs::path& path)
+{
+    std::error_code error;
+    fs::path resolved = fs::canonical(path, error);
+    return error ? fs::path() : resolved;
+}
+
+// Device file -> the first by-id link (in name order) that leads to it.
+std::map<fs::path, std::string> ByIdLinks(const std::string& deviceDir)
+{
+    std::vector<fs::path> links;
+    std::error_code error;
+    for (fs::directory_iterator it(fs::path(deviceDir) / "serial/by-id", error), end; !error && it != end;
+         it.increment(error))
+        links.push_back(it->path());
+    std::sort(links.begin(), links.end());
+    std::map<fs::path, std::string> byTarget;
+    for (const fs::path& link : links) {
+        const fs::path target = Canonical(link);
+        if (!target.empty())
+            byTarget.emplace(target, link.string());
+    }
+    return byTarget;
+}
+
+fs::path FindUsbDevice(const fs::path& ttyDevice)
+{
+    fs::path dir = Canonical(ttyDevice);
+    for (int depth = 0; !dir.empty() && depth < kUsbDeviceSearchDepth; ++depth) {
+        std::error_code error;
+        if (fs::exists(dir / "idVendor", error))
+            return dir;
+        if (dir == dir.parent_path())
+            break;
+        dir = dir.parent_path();
+    }
+    return {};
+}
+
+void ReadUsbDetails(const fs::path& usbDevice, PortDetails& details)
+{
+    details.vendorId = ReadAttribute(usbDevice / "idVendor");
+    details.productId = ReadAttribute(usbDevice / "idProduct");
+    details.manufacturer = ReadAttribute(usbDevice / "manufacturer");
+    details.product = ReadAttribute(usbDevice / "product");
+    details.serialNumber = ReadAttribute(usbDevice / "serial");
+}
+
+} // namespace
+
+std::string PortDetails::Summary() const
+{
+    if (!IsUsb())
+        return "";
+    std::string text = manufacturer;
+    if (!product.empty())
+        text += (text.empty() ? "" : " ") + product;
+    if (text.empty())
+        text = "USB device " + vendorId + ":" + productId;
+    if (!serialNumber.empty())
+        text += ", serial " + serialNumber;
+    return text;
+}
+
+std::vector<PortDetails> DescribePorts(const std::vector<std::string>& ports, const std::string& ttyClassDir,
+                                       const std::string& deviceDir)
+{
+    const std::map<fs::path, std::string> byId = ByIdLinks(deviceDir);
+    std::vector<PortDetails> described;
+    for (const std::string& port : ports) {
+        PortDetails details;
+        details.path = port;
+        const fs::path device = port.starts_with("/") ? Canonical(port) : fs::path();
+        if (!device.empty()) {
+            if (const auto link = byId.find(device); link != byId.end())
+                details.byIdPath = link->second;
+            const fs::path usbDevice = FindUsbDevice(fs::path(ttyClassDir) / device.filename() / "device");
+            if (!usbDevice.empty())
+                ReadUsbDetails(usbDevice, details);
+        }
+        described.push_back(details);
+    }
+    return described;
+}
+
+} // namespace kestrum
