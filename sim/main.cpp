@@ -33,7 +33,8 @@ void CatchStopSignals()
 int ServeRfc2217(const kestrum::SimCommandLine& line)
 {
     using namespace kestrum;
-    Rfc2217Server server(MakeSimDevice(line), {line.paced, line.rfc2217Bind, *line.rfc2217Port});
+    Rfc2217Server server(MakeSimDevice(line),
+                         {line.paced, line.rfc2217Bind, *line.rfc2217Port, line.rfc2217Delay});
     std::string error;
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());

@@ -4,6 +4,7 @@
 #include "sim/image_layout.h"
 #include "sim/receiver_model.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,7 @@ struct SimCommandLine {
     // (port 0: any free one), on loopback unless another address is given.
     std::optional<uint16_t> rfc2217Port;
     std::string rfc2217Bind = "127.0.0.1";
+    std::chrono::microseconds rfc2217Delay{0}; // added to every round trip
     char vdkHardware = '2';
     std::string vdkFirmware = "01.00";
 
