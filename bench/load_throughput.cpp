@@ -5,23 +5,20 @@
 //
 // Usage: load_throughput [path/to/kestrum-sim]
 #include <chrono>
-#include <cstring>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <mutex>
-#include <signal.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "loader/c_load_run.h"
 #include "loader/load_result.h"
 #include "platform/message_pump.h"
 #include "sim/image_layout.h"
+#include "sim_process.h"
 
 using namespace kestrum;
+using namespace kestrum::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -35,67 +32,13 @@ struct Mode {
     bool paced;
 };
 
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// kestrum-sim as a child process serving a receiver; its port is its first output line.
-class Simulator {
-public:
-    Simulator(const std::string& program, const Mode& mode)
-    {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            const std::string rate = std::to_string(mode.rate);
-            std::vector<const char*> args = {program.c_str(), "--device", "receiver", "--rate", rate.c_str(),
-                                             "--power-cycle-after", "200"};
-            if (!mode.paced)
-                args.push_back("--unpaced");
-            args.push_back(nullptr);
-            execv(program.c_str(), const_cast<char* const*>(args.data()));
-            _exit(127);
-        }
-        close(out[1]);
-        char line[256] = {};
-        FILE* stream = fdopen(out[0], "r");
-        if (stream && fgets(line, sizeof line, stream))
-            port_ = std::string(line, strcspn(line, "\n"));
-        if (stream)
-            fclose(stream);
-    }
-    ~Simulator()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string port_;
-};
-
-std::string WriteImage(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path;
-}
-
 void RunMode(const std::string& program, const Mode& mode, const std::string& ram, const std::string& flash)
 {
-    Simulator simulator(program, mode);
+    std::vector<std::string> options = {
+        "--device", "receiver", "--rate", std::to_string(mode.rate), "--power-cycle-after", "200"};
+    if (!mode.paced)
+        options.push_back("--unpaced");
+    const SimProcess simulator(program, options);
     if (simulator.Port().empty()) {
         std::printf("%-16s kestrum-sim did not start (%s)\n", mode.name, program.c_str());
         return;

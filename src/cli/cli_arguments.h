@@ -12,8 +12,10 @@ struct CliArguments {
     enum class Command { None, Load, Info, Ports, Help };
 
     Command command = Command::None;
-    CommandLineOptions options;  // -p -s -hs -d -r -f -c, parsed as the program parses them
-    bool json = false;           // info --json
+    CommandLineOptions options;  // -p -s -hs -d -r -f -c, parsed as the program parses them;
+                                 // options.port is the first port
+    std::vector<std::string> ports;  // every -p value, lists split at their commas
+    bool json = false;               // info --json, load --json
     std::string error;           // what was wrong with the words, for the user
 };
 

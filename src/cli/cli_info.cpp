@@ -3,29 +3,12 @@
 #include "cli/c_cli_reporter.h"
 #include "cli/c_interrupt_watcher.h"
 #include "cli/cli_commands.h"
+#include "cli/cli_json.h"
 #include "protocol/c_device_info_query.h"
 
 namespace kestrum {
 
 namespace {
-
-std::string JsonString(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            quoted += escaped;
-        } else {
-            quoted += static_cast<char>(c);
-        }
-    }
-    return quoted + "\"";
-}
 
 const char* OutcomeName(QueryOutcome outcome)
 {
