@@ -19,8 +19,8 @@
 //
 // Usage: load_throughput [path/to/kestrum-sim]
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <signal.h>
@@ -35,22 +35,24 @@
 #include "loader/c_load_run.h"
 #include "loader/load_result.h"
 #include "platform/c_wire_trace.h"
-#include "platform/message_pump.h"
 #include "platform/forwarding_serial_device.h"
+#include "platform/message_pump.h"
 #include "platform/serial_device_factory.h"
 #include "platform/thread_priority.h"
 #include "sim/image_layout.h"
 #include "sim/sim_time.h"
+#include "sim_process.h"
 
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <memory>
+#include <poll.h>
 #include <sstream>
+#include <termios.h>
 
 using namespace kestrum;
+using namespace kestrum::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -63,60 +65,6 @@ struct Mode {
     uint32_t rate;
     bool paced;
     bool traced = false;
-};
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// kestrum-sim as a child process serving a receiver; its port is its first output line.
-class Simulator {
-public:
-    Simulator(const std::string& program, const Mode& mode, const std::string& wireLog)
-    {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            const std::string rate = std::to_string(mode.rate);
-            std::vector<const char*> args = {program.c_str(), "--device", "receiver", "--rate", rate.c_str(),
-                                             "--power-cycle-after", "200"};
-            if (!mode.paced)
-                args.push_back("--unpaced");
-            args.push_back("--realtime");  // as root: the device's timing is not the machine's load
-            args.push_back("--wire-log");
-            args.push_back(wireLog.c_str());
-            args.push_back(nullptr);
-            execv(program.c_str(), const_cast<char* const*>(args.data()));
-            _exit(127);
-        }
-        close(out[1]);
-        char line[256] = {};
-        FILE* stream = fdopen(out[0], "r");
-        if (stream && fgets(line, sizeof line, stream))
-            port_ = std::string(line, strcspn(line, "\n"));
-        if (stream)
-            fclose(stream);
-    }
-    ~Simulator()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string port_;
 };
 
 // What the loader's port did during the Flash stage, each read and write with its time.
@@ -169,7 +117,7 @@ public:
     bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
     long Write(const uint8_t* data, size_t count) override
     {
-        notes_->Add(true, static_cast<long>(count));  // handed over now; what is not taken is handed again
+        notes_->Add(true, static_cast<long>(count)); // handed over now; what is not taken is handed again
         const long taken = inner_->Write(data, count);
         if (taken >= 0 && static_cast<size_t>(taken) < count)
             Untake(count - static_cast<size_t>(taken));
@@ -195,8 +143,8 @@ private:
 
 // The device's side: the times of the bytes in each direction, from kestrum-sim's wire log.
 struct DeviceSide {
-    std::vector<SimTime> heard;  // bytes from the PC
-    std::vector<SimTime> sent;   // bytes to the PC
+    std::vector<SimTime> heard; // bytes from the PC
+    std::vector<SimTime> sent;  // bytes to the PC
 };
 
 DeviceSide ReadWireLog(const std::string& path)
@@ -292,8 +240,8 @@ void PrintTurnaround(const Mode& mode, PortNotes& notes, const DeviceSide& devic
     const std::vector<SimTime> read = notes.ByteTimes(false);
     // The frames are the last bytes the PC sent; their acceptances are the device's last
     // bytes but one (the final acknowledgement); the loader read the opening 0x15 first.
-    if (written.size() < frames * kFrame || read.size() < frames + 1 || device.heard.size() < frames * kFrame ||
-        device.sent.size() < frames + 1) {
+    if (written.size() < frames * kFrame || read.size() < frames + 1 ||
+        device.heard.size() < frames * kFrame || device.sent.size() < frames + 1) {
         std::printf("%-16s turnaround: the logs do not hold every frame\n", mode.name);
         return;
     }
@@ -315,13 +263,15 @@ void PrintTurnaround(const Mode& mode, PortNotes& notes, const DeviceSide& devic
         onLine.push_back(us(heardEnd - device.heard[heardBase + k * kFrame]));
     }
     const double character = us(ByteTime(mode.rate));
-    const Figure parts[] = {Summarise(reply),    Summarise(wake),  Summarise(reaction),
-                            Summarise(next),     Summarise(total), Summarise(onLine)};
+    const Figure parts[] = {Summarise(reply), Summarise(wake),  Summarise(reaction),
+                            Summarise(next),  Summarise(total), Summarise(onLine)};
     std::printf("%-16s per frame, mean (median) in us; one character is %.1f us:\n", mode.name, character);
-    const char* names[] = {"device reply", "PC wake-up", "loader reaction", "next write", "turnaround", "frame"};
+    const char* names[] = {"device reply", "PC wake-up", "loader reaction",
+                           "next write",   "turnaround", "frame"};
     const double ideals[] = {character, 0, 0, character, 2 * character, 517 * character};
     for (size_t i = 0; i < 6; ++i)
-        std::printf("  %-16s %9.1f (%9.1f)   ideal %9.1f\n", names[i], parts[i].mean, parts[i].median, ideals[i]);
+        std::printf("  %-16s %9.1f (%9.1f)   ideal %9.1f\n", names[i], parts[i].mean, parts[i].median,
+                    ideals[i]);
     // A frame period is the frame from its first byte's end to its last's, plus the
     // turnaround; the bound is 519 characters. The loader's own time is its reaction and,
     // of the PC wake-up, what a byte takes through a terminal to a waiting reader without
@@ -330,18 +280,12 @@ void PrintTurnaround(const Mode& mode, PortNotes& notes, const DeviceSide& devic
     const double period = parts[5].mean + parts[4].mean + character;
     const double typical = parts[5].median + parts[4].median + character;
     const double loader = parts[2].mean + terminal.mean;
-    std::printf("  frames: %.1f%% of the bound (typical frame, from the medians: %.1f%%)\n", 100.0 * bound / period,
-                100.0 * bound / typical);
-    std::printf("  of the %.1f us a frame above the bound: loader %.1f us (reaction %.1f, terminal and wake-up "
-                "%.1f), simulator %.1f us\n",
-                period - bound, loader, parts[2].mean, terminal.mean, period - bound - loader);
-}
-
-std::string WriteImage(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path;
+    std::printf("  frames: %.1f%% of the bound (typical frame, from the medians: %.1f%%)\n",
+                100.0 * bound / period, 100.0 * bound / typical);
+    std::printf(
+        "  of the %.1f us a frame above the bound: loader %.1f us (reaction %.1f, terminal and wake-up "
+        "%.1f), simulator %.1f us\n",
+        period - bound, loader, parts[2].mean, terminal.mean, period - bound - loader);
 }
 
 void RunMode(const std::string& program, const Mode& mode, const std::string& ram, const std::string& flash,
@@ -349,7 +293,13 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
 {
     auto notes = std::make_shared<PortNotes>();
     RegisterSerialBackend(TimedPort::kPrefix, [notes] { return std::make_unique<TimedPort>(notes); });
-    std::unique_ptr<Simulator> simulator = std::make_unique<Simulator>(program, mode, wireLog);
+    std::vector<std::string> options = {
+        "--device", "receiver",   "--rate", std::to_string(mode.rate), "--power-cycle-after",
+        "200",      "--wire-log", wireLog};
+    if (!mode.paced)
+        options.push_back("--unpaced");
+    options.push_back("--realtime"); // as root: the device's timing is not the machine's load
+    auto simulator = std::make_unique<SimProcess>(program, options);
     if (simulator->Port().empty()) {
         std::printf("%-16s kestrum-sim did not start (%s)\n", mode.name, program.c_str());
         return;
@@ -403,16 +353,17 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
     const double flashCpu = cpuAtFlashEnd - cpuAtFlashStart;
     std::printf("%-16s result %d  wall %7.2f s  Flash %7.2f s  payload %9.0f B/s  %6.1f%% of the line bound  "
                 "CPU %5.2f s (Flash stage %5.2f s, %4.1f%% of a core)\n",
-                mode.name, result, wall, flashSeconds, payloadRate, mode.paced ? 100.0 * payloadRate / bound : 0.0,
-                cpu, flashCpu, flashSeconds > 0 ? 100.0 * flashCpu / flashSeconds : 0.0);
-    simulator.reset();  // its wire log is complete once it has ended
+                mode.name, result, wall, flashSeconds, payloadRate,
+                mode.paced ? 100.0 * payloadRate / bound : 0.0, cpu, flashCpu,
+                flashSeconds > 0 ? 100.0 * flashCpu / flashSeconds : 0.0);
+    simulator.reset(); // its wire log is complete once it has ended
     UnregisterSerialBackend(TimedPort::kPrefix);
     if (mode.paced && result == LOAD_OK)
-        PrintTurnaround(mode, *notes, ReadWireLog(wireLog), (kFlashPayload + 24 + boot::kBlockLength) / boot::kBlockLength,
-                        terminal);
+        PrintTurnaround(mode, *notes, ReadWireLog(wireLog),
+                        (kFlashPayload + 24 + boot::kBlockLength) / boot::kBlockLength, terminal);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -424,15 +375,17 @@ int main(int argc, char** argv)
         return 1;
     const std::string dir = pattern;
     const std::string ram = WriteImage(dir + "/ram.ldr", BuildRamImage({true, 20, "bench", kRamPayload}));
-    const std::string flash = WriteImage(dir + "/main.ldp", BuildFlashImage({20, "bench", kFlashPayload, true}));
+    const std::string flash =
+        WriteImage(dir + "/main.ldp", BuildFlashImage({20, "bench", kFlashPayload, true}));
     std::printf("1 MiB Flash + 64 KiB RAM through kestrum-sim on a pty (the unpaced bound column is not "
                 "meaningful)\n");
     const Figure terminal = TerminalWakeUp();
     std::printf("a byte through a pty to a reader waiting in poll(): %.1f us (median %.1f)\n", terminal.mean,
                 terminal.median);
-    for (const Mode& mode : {Mode{"paced 115200", 115200, true}, Mode{"paced 460800", 460800, true},
-                             Mode{"paced 460800 tr", 460800, true, true}, Mode{"unpaced 460800", 460800, false},
-                             Mode{"unpaced 460800 tr", 460800, false, true}})
+    for (const Mode& mode :
+         {Mode{"paced 115200", 115200, true}, Mode{"paced 460800", 460800, true},
+          Mode{"paced 460800 tr", 460800, true, true}, Mode{"unpaced 460800", 460800, false},
+          Mode{"unpaced 460800 tr", 460800, false, true}})
         RunMode(program, mode, ram, flash, dir + "/wire.log", terminal);
     unlink((dir + "/wire.log").c_str());
     unlink(ram.c_str());

@@ -4,6 +4,7 @@
 #include "sim/rfc2217_session.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,9 @@ public:
         bool paced = true;                      // bytes take their character time on the line
         std::string bindAddress = "127.0.0.1";  // numeric IPv4 or IPv6 address
         uint16_t port = 0;                      // 0: a free port chosen by the system
+        // Added to every round trip, half on the way in and half on the way out, as a
+        // slower network would.
+        std::chrono::microseconds roundTripDelay{0};
     };
 
     Rfc2217Server(std::shared_ptr<DeviceModel> model, Options options);

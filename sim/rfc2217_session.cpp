@@ -28,9 +28,17 @@ uint8_t ModemBits(bool dsr, bool cts)
 }  // namespace
 
 Rfc2217Session::Rfc2217Session(int socket, std::shared_ptr<DeviceModel> model, bool paced,
-                               Rfc2217ServerCounters& counters)
+                               Rfc2217ServerCounters& counters, std::chrono::microseconds delay)
     : socket_(socket), counters_(counters), device_(std::move(model), SimSerialDevice::Options{paced})
 {
+    if (delay.count() <= 0)
+        return;
+    inbound_ = std::make_unique<DelayLine>(
+        delay, [this](const std::vector<uint8_t>& bytes) { HearFromClient(bytes.data(), bytes.size()); });
+    outbound_ = std::make_unique<DelayLine>(delay, [this](const std::vector<uint8_t>& bytes) {
+        if (!SendNow(bytes.data(), bytes.size()))
+            Drop();
+    });
 }
 
 Rfc2217Session::~Rfc2217Session()
@@ -68,13 +76,25 @@ void Rfc2217Session::Run(const std::atomic<bool>& stop)
             continue;
         if (got <= 0)
             break;
-        codec_.Feed(buffer, static_cast<size_t>(got), *this);
-        Flush();
+        if (inbound_)
+            inbound_->Push(buffer, static_cast<size_t>(got));
+        else
+            HearFromClient(buffer, static_cast<size_t>(got));
     }
     ending_ = true;
+    if (inbound_)
+        inbound_->Stop();
     device_.Release();
     pump.join();
+    if (outbound_)
+        outbound_->Stop();
     device_.Close();
+}
+
+void Rfc2217Session::HearFromClient(const uint8_t* data, size_t count)
+{
+    codec_.Feed(data, count, *this);
+    Flush();
 }
 
 // ---- device to client ---------------------------------------------------------------
@@ -158,12 +178,12 @@ void Rfc2217Session::Reply(uint8_t command, uint8_t value)
 }
 
 // Blocking send; the socket's send time-out (set by the server) bounds a client that
-// stops reading, and a failed send ends the session.
-void Rfc2217Session::FlushLocked()
+// stops reading. False when the connection failed.
+bool Rfc2217Session::SendNow(const uint8_t* data, size_t count)
 {
     size_t sent = 0;
-    while (sent < out_.size() && !sendFailed_) {
-        const ssize_t n = ::send(socket_, out_.data() + sent, out_.size() - sent, MSG_NOSIGNAL);
+    while (sent < count && !sendFailed_) {
+        const ssize_t n = ::send(socket_, data + sent, count - sent, MSG_NOSIGNAL);
         if (n > 0)
             sent += static_cast<size_t>(n);
         else if (n < 0 && errno == EINTR)
@@ -171,9 +191,17 @@ void Rfc2217Session::FlushLocked()
         else
             sendFailed_ = true;
     }
-    out_.clear();
-    if (sendFailed_)
+    return !sendFailed_;
+}
+
+// A failed send ends the session.
+void Rfc2217Session::FlushLocked()
+{
+    if (outbound_)
+        outbound_->Push(out_.data(), out_.size());
+    else if (!SendNow(out_.data(), out_.size()))
         Drop();
+    out_.clear();
 }
 
 void Rfc2217Session::Flush()
@@ -225,10 +253,10 @@ void Rfc2217Session::OnOption(uint8_t verb, uint8_t option)
 void Rfc2217Session::OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload)
 {
     if (option == kOptionComPort && !payload.empty())
-        OnComPort(payload[0], std::vector<uint8_t>(payload.begin() + 1, payload.end()));
+        OnComPort(payload[0], std::span<const uint8_t>(payload).subspan(1));
 }
 
-void Rfc2217Session::OnComPort(uint8_t command, const std::vector<uint8_t>& value)
+void Rfc2217Session::OnComPort(uint8_t command, std::span<const uint8_t> value)
 {
     if (command == kSetBaudRate) {
         OnSetBaudRate(value);
@@ -268,7 +296,7 @@ void Rfc2217Session::OnComPort(uint8_t command, const std::vector<uint8_t>& valu
 }
 
 // Rate 0 is a question; its answer is the round trip a client makes before trusting DSR.
-void Rfc2217Session::OnSetBaudRate(const std::vector<uint8_t>& value)
+void Rfc2217Session::OnSetBaudRate(std::span<const uint8_t> value)
 {
     SerialLineSettings line;
     device_.GetSettings(line);
@@ -313,17 +341,35 @@ void Rfc2217Session::OnLineSetting(uint8_t command, uint8_t value)
     Reply(command, answer);
 }
 
-void Rfc2217Session::ApplyLine(bool& line, bool on, bool (ISerialDevice::*set)(bool))
+// The report of what the change did to DSR and CTS goes out before the answer.
+void Rfc2217Session::ApplyLine(bool& line, bool on, bool (ISerialDevice::*set)(bool), uint8_t answer)
 {
     line = on;
     (device_.*set)(on);
     ++counters_.lineChanges;
     std::lock_guard lock(outMutex_);
     ReportModemLocked(false);
+    Rfc2217TelnetCodec::AppendComPort(out_, kSetControl + kReplyOffset, answer);
 }
 
 void Rfc2217Session::OnSetControl(uint8_t value)
 {
+    switch (value) {
+    case kControlBreakOn:
+    case kControlBreakOff:
+        ApplyLine(break_, value == kControlBreakOn, &ISerialDevice::SetBreak, value);
+        return;
+    case kControlDtrOn:
+    case kControlDtrOff:
+        ApplyLine(dtr_, value == kControlDtrOn, &ISerialDevice::SetDtr, value);
+        return;
+    case kControlRtsOn:
+    case kControlRtsOff:
+        ApplyLine(rts_, value == kControlRtsOn, &ISerialDevice::SetRts, value);
+        return;
+    default:
+        break;
+    }
     SerialLineSettings line;
     device_.GetSettings(line);
     uint8_t answer = value;
@@ -344,23 +390,11 @@ void Rfc2217Session::OnSetControl(uint8_t value)
     case kControlAskBreak:
         answer = break_ ? kControlBreakOn : kControlBreakOff;
         break;
-    case kControlBreakOn:
-    case kControlBreakOff:
-        ApplyLine(break_, value == kControlBreakOn, &ISerialDevice::SetBreak);
-        break;
     case kControlAskDtr:
         answer = dtr_ ? kControlDtrOn : kControlDtrOff;
         break;
-    case kControlDtrOn:
-    case kControlDtrOff:
-        ApplyLine(dtr_, value == kControlDtrOn, &ISerialDevice::SetDtr);
-        break;
     case kControlAskRts:
         answer = rts_ ? kControlRtsOn : kControlRtsOff;
-        break;
-    case kControlRtsOn:
-    case kControlRtsOff:
-        ApplyLine(rts_, value == kControlRtsOn, &ISerialDevice::SetRts);
         break;
     default:
         break;  // inbound flow control: nothing to do on a simulated line

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "platform/rfc2217_telnet_codec.h"
+#include "sim/delay_line.h"
 #include "sim/device_model.h"
 #include "sim/sim_serial_device.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace kestrum {
@@ -25,9 +28,13 @@ struct Rfc2217ServerCounters {
 // comes after the report of every change that came before it. A second thread carries
 // the device's bytes to the client and reports changes the device makes on its own
 // (looked at every few milliseconds) and line errors.
+//
+// With a delay, what the client sends reaches the reading side that much later, and
+// what the session sends reaches the client that much later: a slow network, both ways.
 class Rfc2217Session : private Rfc2217TelnetCodec::Sink {
 public:
-    Rfc2217Session(int socket, std::shared_ptr<DeviceModel> model, bool paced, Rfc2217ServerCounters& counters);
+    Rfc2217Session(int socket, std::shared_ptr<DeviceModel> model, bool paced,
+                   Rfc2217ServerCounters& counters, std::chrono::microseconds delay = {});
     ~Rfc2217Session() override;
     Rfc2217Session(const Rfc2217Session&) = delete;
     Rfc2217Session& operator=(const Rfc2217Session&) = delete;
@@ -46,17 +53,19 @@ private:
     void Reply(uint8_t command, uint8_t value);
     void FlushLocked();
     void Flush();
+    bool SendNow(const uint8_t* data, size_t count);
+    void HearFromClient(const uint8_t* data, size_t count);
     void HearData(const uint8_t* data, size_t count);
 
     void OnData(const uint8_t* data, size_t count) override;
     void OnOption(uint8_t verb, uint8_t option) override;
     void OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload) override;
-    void OnComPort(uint8_t command, const std::vector<uint8_t>& value);
-    void OnSetBaudRate(const std::vector<uint8_t>& value);
+    void OnComPort(uint8_t command, std::span<const uint8_t> value);
+    void OnSetBaudRate(std::span<const uint8_t> value);
     void OnLineSetting(uint8_t command, uint8_t value);
     void OnSetControl(uint8_t value);
     void OnPurge(uint8_t value);
-    void ApplyLine(bool& line, bool on, bool (ISerialDevice::*set)(bool));
+    void ApplyLine(bool& line, bool on, bool (ISerialDevice::*set)(bool), uint8_t answer);
 
     const int socket_;
     Rfc2217ServerCounters& counters_;
@@ -69,7 +78,10 @@ private:
 
     std::mutex outMutex_;          // the outgoing stream and what has been reported on it
     std::vector<uint8_t> out_;
-    bool sendFailed_ = false;
+    std::atomic<bool> sendFailed_{false};
+    // Present only with a delay; stopped before the session ends.
+    std::unique_ptr<DelayLine> inbound_;
+    std::unique_ptr<DelayLine> outbound_;
     uint8_t modemMask_ = 0;
     uint8_t lineMask_ = 0;
     uint8_t modemReported_ = 0;

@@ -44,6 +44,22 @@ bool Number(const std::string& text, T& out, long long low, long long high)
     return true;
 }
 
+// Milliseconds with up to three decimals ("0.5"), as microseconds.
+bool Milliseconds(const std::string& text, std::chrono::microseconds& out, long long highMs)
+{
+    const size_t point = text.find('.');
+    const std::string whole = text.substr(0, point);
+    std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    long long ms = 0;
+    long long thousandths = 0;
+    if (!Number(whole, ms, 0, highMs) || fraction.size() > 3 ||
+        (point != std::string::npos &&
+         !Number(fraction.append(3 - fraction.size(), '0'), thousandths, 0, 999)))
+        return false;
+    out = std::chrono::microseconds(ms * 1000 + thousandths);
+    return true;
+}
+
 bool OnOff(const std::string& text, bool& out)
 {
     if (text != "on" && text != "off")
@@ -198,6 +214,10 @@ const std::vector<Option>& Options()
              uint16_t port = 0;
              return Number(v, port, 0, 65535) && (l.rfc2217Port = port, true);
          }},
+        {"--rfc2217-delay", "MS",
+         "add MS milliseconds (decimals allowed: 0.5) to every --rfc2217 round trip, half of it each "
+         "way, as a slower network would",
+         [](SimCommandLine& l, const std::string& v) { return Milliseconds(v, l.rfc2217Delay, 10000); }},
         {"--rfc2217-bind", "ADDRESS", "numeric address the --rfc2217 server listens on (default 127.0.0.1: this machine only)",
          [](SimCommandLine& l, const std::string& v) { return !v.empty() && (l.rfc2217Bind = v, true); }},
         {"--wire-log", "FILE",

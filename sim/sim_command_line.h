@@ -4,6 +4,7 @@
 #include "sim/image_layout.h"
 #include "sim/receiver_model.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,7 @@ struct SimCommandLine {
     std::string rfc2217Bind = "127.0.0.1";
     // --wire-log FILE: every byte both ways and every line change, with its time, as text.
     std::string wireLogPath;
+    std::chrono::microseconds rfc2217Delay{0}; // added to every round trip
     char vdkHardware = '2';
     std::string vdkFirmware = "01.00";
 

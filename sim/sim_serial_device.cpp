@@ -357,7 +357,10 @@ void SimSerialDevice::LinesChangedLocked()
     // Line changes reach the model at once, so a DSR read right after a clock pulse shows
     // the device's answer to it.
     model_->ChangeLines(EffectiveLinesLocked(), SimNow());
-    lineWakeup_.notify_all();
+    // Waking the line thread costs two thread switches, and a programmer makes millions
+    // of changes: only when the change brought the next thing to do forward.
+    if (NextEventLocked() < lineThreadDue_)
+        lineWakeup_.notify_all();
 }
 
 void SimSerialDevice::LineThread()
@@ -366,8 +369,9 @@ void SimSerialDevice::LineThread()
     while (!stop_) {
         const SimTime now = SimNow();
         MoveBytesLocked(now);
-        const SimTime next = std::clamp(NextEventLocked(), now + kShortestSleep, now + kLongestSleep);
-        lineWakeup_.wait_until(lock, ToSteady(next));
+        lineThreadDue_ = std::clamp(NextEventLocked(), now + kShortestSleep, now + kLongestSleep);
+        lineWakeup_.wait_until(lock, ToSteady(lineThreadDue_));
+        lineThreadDue_ = SimTime(0);
     }
 }
 

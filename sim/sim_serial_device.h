@@ -94,6 +94,7 @@ private:
     bool break_ = false;
     std::deque<uint8_t> output_;   // written by the PC, not yet on the line
     SimTime nextOutputAt_{0};       // when the first queued byte has been heard by the device
+    SimTime lineThreadDue_{0};      // when the waiting line thread looks again (0: not waiting)
     std::deque<uint8_t> input_;    // received, not yet read
     SerialErrorCounts counts_;
     uint64_t errorsReported_ = 0;

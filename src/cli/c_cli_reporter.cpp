@@ -6,9 +6,11 @@
 
 namespace kestrum {
 
-CCliReporter::CCliReporter(std::FILE* err)
-    : display_(err, isatty(fileno(err)) != 0), mainThread_(std::this_thread::get_id())
+CCliReporter::CCliReporter(std::FILE* err, const std::vector<std::string>& portNames)
+    : display_(err, isatty(fileno(err)) != 0, portNames), mainThread_(std::this_thread::get_id())
 {
+    for (size_t i = 0; i < display_.PortCount(); ++i)
+        channels_.push_back(std::make_unique<CStatusChannel>());
     MessagePump::InstallPumpHook([this] {
         TakeStatus();
         if (std::this_thread::get_id() == mainThread_)
@@ -34,8 +36,9 @@ CCliReporter::~CCliReporter()
 
 void CCliReporter::TakeStatus()
 {
-    if (channel_.Event().Test())
-        display_.NoteStatus(channel_.Text());
+    for (size_t i = 0; i < channels_.size(); ++i)
+        if (channels_[i]->Event().Test())
+            display_.Port(i).NoteStatus(channels_[i]->Text());
 }
 
 void CCliReporter::Refresh()

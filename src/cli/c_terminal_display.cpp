@@ -1,6 +1,6 @@
 #include "cli/c_terminal_display.h"
 
-#include "platform/tick_count.h"
+#include <algorithm>
 
 namespace kestrum {
 
@@ -8,121 +8,102 @@ namespace {
 constexpr int kBarWidth = 30;
 }
 
-CTerminalDisplay::CTerminalDisplay(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
-
-void CTerminalDisplay::NoteStatus(const std::string& text)
+CTerminalDisplay::CTerminalDisplay(std::FILE* out, bool terminal, const std::vector<std::string>& portNames)
+    : out_(out), terminal_(terminal)
 {
-    std::lock_guard lock(mutex_);
-    if (text.empty() || text == lastStatus_)
-        return;
-    lastStatus_ = text;
-    pending_.push_back(text);
-}
-
-void CTerminalDisplay::SetRange(int steps)
-{
-    end_ = steps > 0 ? static_cast<uint32_t>(steps) : 0;
-    position_ = 0;
-}
-
-void CTerminalDisplay::Step()
-{
-    ++position_;
-}
-
-void CTerminalDisplay::SetProgress(uint32_t position, uint32_t end)
-{
-    end_ = end;
-    position_ = position;
-}
-
-void CTerminalDisplay::ShowCountdown(int milliseconds)
-{
-    countdownStart_ = GetTickCount();
-    countdownMs_ = milliseconds;
-}
-
-void CTerminalDisplay::HideCountdown()
-{
-    countdownMs_ = 0;
-}
-
-int CTerminalDisplay::Percent() const
-{
-    const uint32_t end = end_;
-    if (end == 0)
-        return -1;
-    const uint32_t position = std::min<uint32_t>(position_, end);
-    return static_cast<int>(position * 100 / end);
-}
-
-// Whole seconds left of the power-cycle prompt; -1 when none is shown.
-int CTerminalDisplay::RemainingSeconds() const
-{
-    const int total = countdownMs_;
-    if (total <= 0)
-        return -1;
-    const int elapsed = static_cast<int>(GetTickCount() - countdownStart_);
-    const int remaining = total / 1000 - elapsed / 1000;
-    return remaining < 0 ? -1 : remaining;
-}
-
-// The prompt the Capturing dialog shows.
-std::string CTerminalDisplay::CountdownText(int remaining)
-{
-    return "Please power cycle your device now to allow loader to capture it. Time remaining: " +
-           std::to_string(remaining) + " sec";
-}
-
-void CTerminalDisplay::PrintStatusLines(const std::vector<std::string>& texts)
-{
-    for (const std::string& text : texts) {
-        if (lineOpen_)
-            std::fputs("\r\033[K", out_);
-        lineOpen_ = false;
-        std::fprintf(out_, "%s\n", text.c_str());
+    for (const std::string& name : portNames) {
+        ports_.push_back(std::make_unique<PortView>());
+        ports_.back()->name = name;
+        nameWidth_ = std::max(nameWidth_, name.size());
     }
+    if (ports_.empty())
+        ports_.push_back(std::make_unique<PortView>());
 }
 
-void CTerminalDisplay::DrawLine()
+std::string CTerminalDisplay::Bar(int percent)
 {
-    const int percent = Percent();
-    const int remaining = RemainingSeconds();
-    std::string line;
-    if (remaining >= 0)
-        line = CountdownText(remaining);
-    else if (percent >= 0) {
-        const int filled = percent * kBarWidth / 100;
-        line = "[" + std::string(static_cast<size_t>(filled), '#') +
-               std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " + std::to_string(percent) + "%";
-    }
-    if (line.empty())
+    const int filled = percent * kBarWidth / 100;
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " + std::to_string(percent) + "%";
+}
+
+// Each text on a line of its own, after the port's name when there are several.
+std::vector<std::string> CTerminalDisplay::TakeStatusLines()
+{
+    std::vector<std::string> lines;
+    for (const auto& port : ports_)
+        for (const std::string& text : port->progress.TakeStatusTexts())
+            lines.push_back(Several() ? port->name + ": " + text : text);
+    return lines;
+}
+
+// A port's line of the redrawn block: the countdown, else its result once it has one,
+// else its progress; with several ports, else its latest text, so every port keeps a line.
+std::string CTerminalDisplay::BlockLine(PortView& port) const
+{
+    const CPortProgress& progress = port.progress;
+    std::string shown;
+    if (const int remaining = progress.RemainingSeconds(); remaining >= 0)
+        shown = CPortProgress::CountdownText(remaining);
+    else if (Several() && !progress.Result().empty())
+        shown = progress.Result();
+    else if (const int percent = progress.Percent(); percent >= 0)
+        shown = Bar(percent);
+    else if (Several())
+        shown = progress.LastStatus();
+    if (!Several())
+        return shown;
+    std::string name = port.name;
+    name.resize(nameWidth_, ' ');
+    return name + "  " + shown;
+}
+
+// Takes the block away (cursor to its first line, everything below cleared), writes the
+// new texts where it stood, and draws it again below them; the last line stays open.
+void CTerminalDisplay::RedrawBlock(const std::vector<std::string>& statusLines)
+{
+    std::vector<std::string> block;
+    for (const auto& port : ports_)
+        if (std::string line = BlockLine(*port); !line.empty())
+            block.push_back(std::move(line));
+    if (statusLines.empty() && block == drawn_)
         return;
-    std::fprintf(out_, "\r\033[K%s", line.c_str());
-    lineOpen_ = true;
+    if (drawn_.size() > 1)
+        std::fprintf(out_, "\033[%zuA", drawn_.size() - 1);
+    if (!drawn_.empty())
+        std::fputs("\r\033[J", out_);
+    for (const std::string& line : statusLines)
+        std::fprintf(out_, "%s\n", line.c_str());
+    for (size_t i = 0; i < block.size(); ++i)
+        std::fprintf(out_, i + 1 < block.size() ? "%s\n" : "%s", block[i].c_str());
+    drawn_ = std::move(block);
+}
+
+// Plain output: the countdown once a second and the progress in tenths.
+void CTerminalDisplay::PrintPlainProgress(PortView& port)
+{
+    const std::string prefix = Several() ? port.name + ": " : "";
+    const int remaining = port.progress.RemainingSeconds();
+    if (remaining >= 0 && remaining != port.lastCountdown)
+        std::fprintf(out_, "%s%s\n", prefix.c_str(), CPortProgress::CountdownText(remaining).c_str());
+    port.lastCountdown = remaining;
+    const int percent = port.progress.Percent();
+    if (percent >= 0 && percent / 10 != port.lastTenth) {
+        port.lastTenth = percent / 10;
+        std::fprintf(out_, "%sProgress: %d%%\n", prefix.c_str(), percent);
+    }
 }
 
 void CTerminalDisplay::Refresh()
 {
-    std::vector<std::string> texts;
-    {
-        std::lock_guard lock(mutex_);
-        texts.swap(pending_);
-    }
-    PrintStatusLines(texts);
+    const std::vector<std::string> statusLines = TakeStatusLines();
     if (terminal_) {
-        DrawLine();
+        RedrawBlock(statusLines);
     } else {
-        // Plain output: the countdown once a second and the progress in tenths.
-        const int remaining = RemainingSeconds();
-        if (remaining >= 0 && remaining != lastCountdown_)
-            std::fprintf(out_, "%s\n", CountdownText(remaining).c_str());
-        lastCountdown_ = remaining;
-        const int percent = Percent();
-        if (percent >= 0 && percent / 10 != lastTenth_) {
-            lastTenth_ = percent / 10;
-            std::fprintf(out_, "Progress: %d%%\n", percent);
-        }
+        for (const std::string& line : statusLines)
+            std::fprintf(out_, "%s\n", line.c_str());
+        for (const auto& port : ports_)
+            PrintPlainProgress(*port);
     }
     std::fflush(out_);
 }
@@ -130,10 +111,10 @@ void CTerminalDisplay::Refresh()
 void CTerminalDisplay::Finish()
 {
     Refresh();
-    if (lineOpen_)
+    if (!drawn_.empty())
         std::fputs("\n", out_);
-    lineOpen_ = false;
+    drawn_.clear();
     std::fflush(out_);
 }
 
-}  // namespace kestrum
+} // namespace kestrum

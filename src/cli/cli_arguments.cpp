@@ -40,6 +40,32 @@ std::string FindUnknownWord(const std::vector<std::string>& words)
     return {};
 }
 
+// Every -p value in order; a value may list several ports, separated by commas.
+std::vector<std::string> PortWords(const std::vector<std::string>& words, std::string& error)
+{
+    std::vector<std::string> ports;
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        if (words[i] != "-p")
+            continue;
+        const std::string& value = words[++i];
+        for (size_t start = 0;;) {
+            const size_t comma = value.find(',', start);
+            const std::string port = value.substr(start, comma == std::string::npos ? comma : comma - start);
+            if (port.empty()) {
+                // An unset variable in a script must not mean the stored port.
+                error =
+                    value.empty() ? "option -p needs a port name" : "empty port name in \"" + value + "\"";
+                return {};
+            }
+            ports.push_back(port);
+            if (comma == std::string::npos)
+                break;
+            start = comma + 1;
+        }
+    }
+    return ports;
+}
+
 CliArguments::Command CommandOf(const std::string& word)
 {
     if (word == "load")
@@ -82,8 +108,13 @@ CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
     TakeTraceOption(words, parsed.traceFile);
     parsed.json = std::find(words.begin(), words.end(), "--json") != words.end();
     parsed.error = FindUnknownWord(words);
+    if (parsed.error.empty())
+        parsed.ports = PortWords(words, parsed.error);
+    if (parsed.error.empty() && parsed.ports.size() > 1 && parsed.command != CliArguments::Command::Load)
+        parsed.error = "only load works on several ports";
     words.insert(words.begin(), arguments[0]);
     parsed.options = ParseCommandLine(words);
+    parsed.options.port = parsed.ports.empty() ? "" : PortNameFromOption(parsed.ports.front());
     return parsed;
 }
 
@@ -92,14 +123,16 @@ std::string CliUsageText()
     return "Usage: kestrum-cli [--trace FILE] COMMAND [options]\n"
            "\n"
            "Commands:\n"
-           "  load    load firmware into the device (-d rec, pbr or vdk1)\n"
+           "  load    load firmware into the device (-d rec, pbr or vdk1); into the devices on several\n"
+           "          ports at once when -p names several (add --json for a JSON summary)\n"
            "  info    read the device's information (add --json for JSON)\n"
            "  ports   list the serial ports, with the maker, product, serial number and\n"
            "          /dev/serial/by-id name of USB adapters (add --json for JSON)\n"
            "  help    show this text (also -h, --help); --version shows the version\n"
            "\n"
            "Options (omitted ones come from kestrum.ini when present, which is never written):\n"
-           "  -p port     serial port: a device path (/dev/ttyUSB0) or rfc2217://host:port\n"
+           "  -p port     serial port: a device path (/dev/ttyUSB0) or rfc2217://host:port;\n"
+           "              for load repeated, or a list (-p /dev/ttyUSB0,/dev/ttyUSB1), for several\n"
            "  -s speed    port speed (600..460800); default: 115200\n"
            "  -hs mode    handshaking mode (none, rts); default: none\n"
            "  -d device   type of device (rec, pbr, vdk1); default: rec\n"
@@ -109,7 +142,8 @@ std::string CliUsageText()
            "  --trace FILE  write every byte in and out of the line, with its time, to FILE\n"
            "                (also KESTRUM_TRACE=FILE)\n"
            "\n"
-           "Exit status of load: 0 when loading completed, else the loader's result code (1..9);\n"
+           "Exit status of load: 0 when loading completed (on every port), else the loader's result\n"
+           "code (1..9); with several ports, that of the first port named whose load did not complete.\n"
            "64 for a mistake in the command line.\n"
            "Ctrl-C cancels.\n";
 }

@@ -12,9 +12,11 @@ struct CliArguments {
     enum class Command { None, Load, Info, Ports, Help, Version };
 
     Command command = Command::None;
-    CommandLineOptions options;  // -p -s -hs -d -r -f -c, parsed as the program parses them
-    bool json = false;           // info --json, ports --json
-    std::string traceFile;       // --trace FILE, before the command or among the options
+    CommandLineOptions options;  // -p -s -hs -d -r -f -c, parsed as the program parses them;
+                                 // options.port is the first port
+    std::vector<std::string> ports;  // every -p value, lists split at their commas
+    bool json = false;               // info --json, ports --json, load --json
+    std::string traceFile;           // --trace FILE, before the command or among the options
     std::string error;           // what was wrong with the words, for the user
 };
 

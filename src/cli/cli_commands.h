@@ -14,7 +14,8 @@ namespace kestrum {
 constexpr int kExitUsage = 64;
 
 // Each command prints its result on out and its progress on err; returns the exit status.
-int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, std::FILE* out, std::FILE* err);
+// A load works on every port of config.portNames at once; json: its summary as JSON.
+int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err);
 int RunInfoCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err);
 // The ports with what is known of their adapters; json: one array for scripts.
 int RunPortsCommand(const std::vector<PortDetails>& ports, bool json, std::FILE* out);

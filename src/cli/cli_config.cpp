@@ -1,5 +1,6 @@
 #include "cli/cli_config.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <sys/stat.h>
@@ -47,18 +48,22 @@ std::string StoredPath(const CSettingsFile& stored, const char* section, const c
     return path.empty() ? fallback : path;
 }
 
+// A port named on the command line, as -p takes it.
+bool ResolveNamedPort(const std::string& given, std::vector<std::string>& ports, std::string& name,
+                      std::string& error)
+{
+    name = PortNameFromOption(given);
+    if (AcceptNamedPort(ports, name))
+        return true;
+    error = "port " + name + " is not available (see kestrum-cli ports)";
+    return false;
+}
+
 bool ResolvePort(const CommandLineOptions& options, const CSettingsFile& stored, std::vector<std::string>& ports,
                  CliConfig& config, std::string& error)
 {
-    if (!options.port.empty()) {
-        const std::string name = PortNameFromOption(options.port);
-        if (!AcceptNamedPort(ports, name)) {
-            error = "port " + name + " is not available (see kestrum-cli ports)";
-            return false;
-        }
-        config.portName = name;
-        return true;
-    }
+    if (!options.port.empty())
+        return ResolveNamedPort(options.port, ports, config.portName, error);
     const std::string storedName = stored.GetText("PortSettings", "Name", "");
     config.portName = AcceptNamedPort(ports, storedName) ? storedName : DefaultPortName(ports);
     return true;
@@ -146,6 +151,26 @@ bool ResolveCliConfig(const CommandLineOptions& options, const CSettingsFile& st
 {
     return ResolvePort(options, stored, ports, config, error) && ResolveLine(options, stored, config, error) &&
            ResolveLoad(options, stored, config, error);
+}
+
+bool ResolveLoadPorts(const std::vector<std::string>& given, std::vector<std::string> ports,
+                      CliConfig& config, std::string& error)
+{
+    config.portNames.clear();
+    for (const std::string& word : given) {
+        std::string name;
+        if (!ResolveNamedPort(word, ports, name, error))
+            return false;
+        if (std::find(config.portNames.begin(), config.portNames.end(), name) != config.portNames.end()) {
+            error = "port " + name + " is named twice";
+            return false;
+        }
+        config.portNames.push_back(name);
+    }
+    if (config.portNames.empty())
+        config.portNames.push_back(config.portName);
+    config.portName = config.portNames.front();
+    return true;
 }
 
 }  // namespace kestrum

@@ -14,6 +14,7 @@ namespace kestrum {
 // ones the values stored in kestrum.ini, else the program's defaults.
 struct CliConfig {
     std::string portName;
+    std::vector<std::string> portNames;  // load: every port to load, portName first
     uint32_t speed = 115200;
     int handshake = 0;     // 0 none, 1 RTS/CTS
     int deviceKind = 0;    // 0 receiver, 1 power board, 2 VDK-1
@@ -33,5 +34,11 @@ std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment, std
 // script must not load into the wrong port or device because of a typing mistake.
 bool ResolveCliConfig(const CommandLineOptions& options, const CSettingsFile& stored,
                       std::vector<std::string> ports, CliConfig& config, std::string& error);
+
+// The ports a load works on: each name given (as -p takes it), in the order given; with
+// none given, the one ResolveCliConfig chose. A name that is not available or that names
+// a port already in the list is an error.
+bool ResolveLoadPorts(const std::vector<std::string>& given, std::vector<std::string> ports,
+                      CliConfig& config, std::string& error);
 
 }  // namespace kestrum

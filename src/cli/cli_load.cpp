@@ -1,126 +1,121 @@
+#include <unistd.h>
+
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "cli/c_cli_reporter.h"
 #include "cli/c_interrupt_watcher.h"
+#include "cli/c_port_load.h"
 #include "cli/cli_commands.h"
-#include "loader/c_load_session.h"
+#include "cli/load_summary.h"
 #include "loader/load_result.h"
-#include "vdk/display_unit_run.h"
+#include "platform/c_stopwatch.h"
 
 namespace kestrum {
 
 namespace {
 
 constexpr int kRefreshMs = 100;
+// After Ctrl-C the loads have this long to end; one stuck in the kernel is then reported
+// as aborted and the program ends without it, before the interrupt watcher gives up.
+constexpr uint32_t kStopGraceMs = InterruptGiveUp::kAfterMs - 1000;
 
-// StartLoad's refusals in the loader's own result codes.
-int ResultOfStart(int started)
+using PortLoads = std::vector<std::unique_ptr<CPortLoad>>;
+
+// One port: its result line, as it always was; several, or --json: the summary.
+std::string OutcomeText(const std::vector<PortLoadResult>& results, bool json)
 {
-    switch (started) {
-    case CLoadSession::kConnectAborted: return LOAD_ABORTED;
-    case CLoadSession::kConnectFailed: return LOAD_CANT_CAPTURE;
-    case CLoadSession::kRateRefused: return LOAD_BAUD_RATE_ERROR;
-    default: return LOAD_GENERIC_ERROR;
+    if (json)
+        return LoadSummaryJson(results);
+    if (results.size() == 1)
+        return results.front().text + "\n";
+    return LoadSummaryText(results);
+}
+
+// What the interrupt watcher writes when even the main thread does not get to: every
+// port as aborted.
+CInterruptWatcher::GiveUp AbortedGiveUp(const std::vector<std::string>& ports, bool json)
+{
+    std::vector<PortLoadResult> aborted;
+    for (const std::string& port : ports) {
+        PortLoadResult result;
+        result.port = port;
+        result.code = LOAD_ABORTED;
+        GetLoadResultText(LOAD_ABORTED, result.text);
+        aborted.push_back(result);
     }
+    std::string text = OutcomeText(aborted, json);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back(); // the watcher ends the line
+    return {text, LOAD_ABORTED, InterruptGiveUp::kAfterMs};
 }
 
-std::string ResultText(int result)
+bool AllDone(const PortLoads& loads)
 {
-    std::string text = "Loading completed";
-    if (result != LOAD_OK)
-        GetLoadResultText(result, text);
-    return text;
+    return std::all_of(loads.begin(), loads.end(), [](const auto& load) { return load->Done(); });
 }
 
-void PrintResult(int result, std::FILE* out)
+// Waits for every load, redrawing meanwhile; Ctrl-C stops them all. False when some
+// load has not ended kStopGraceMs after the stop.
+bool AwaitLoads(PortLoads& loads, CEvent& interrupted, CCliReporter& reporter)
 {
-    std::fprintf(out, "%s\n", ResultText(result).c_str());
+    std::optional<CStopwatch> sinceStop;
+    while (!AllDone(loads)) {
+        if (!sinceStop && interrupted.Test()) {
+            for (auto& load : loads)
+                load->Stop();
+            sinceStop.emplace();
+        }
+        if (sinceStop && sinceStop->Elapsed() >= kStopGraceMs)
+            return false;
+        const auto running =
+            std::find_if(loads.begin(), loads.end(), [](const auto& load) { return !load->Done(); });
+        (*running)->WaitDone(kRefreshMs);
+        reporter.Refresh();
+    }
+    return true;
 }
 
-// A load that does not end after a stop still ends the program as aborted.
-CInterruptWatcher::GiveUp AbortedGiveUp()
+// A load stuck in the kernel cannot be waited for (its thread cannot be ended either):
+// say how every port ended and leave without running the destructors that would wait.
+[[noreturn]] void EndWithoutStuckLoads(const std::vector<PortLoadResult>& results, bool json, std::FILE* out,
+                                       std::FILE* err)
 {
-    return {ResultText(LOAD_ABORTED), LOAD_ABORTED, InterruptGiveUp::kAfterMs};
+    std::fputs("kestrum-cli: a load did not stop in time; ending without it\n", err);
+    std::fputs(OutcomeText(results, json).c_str(), out);
+    std::fflush(out);
+    std::fflush(err);
+    ::_exit(LoadExitStatus(results));
 }
 
-LoadSetup MakeSetup(const CliConfig& config, CSettingsFile& stored, CCliReporter& reporter,
-                    const std::shared_ptr<CEvent>& cancel)
-{
-    LoadSetup setup;
-    setup.portName = config.portName;
-    setup.baudRate = config.speed;
-    setup.flowControl = config.handshake;
-    setup.ramPath = config.ramPath;
-    setup.flashPath = config.flashPath;
-    setup.deviceKind = config.deviceKind;
-    setup.softBreakVariant = config.softBreakVariant;
-    setup.statusLink = reporter.Channel().Number();
-    setup.cancel = cancel;
-    setup.progress = [&reporter] { reporter.Display().Step(); };
-    setup.setRange = [&reporter](int steps) { reporter.Display().SetRange(steps); };
-    // The echo-off string is read from the settings, never written back.
-    setup.receiverSettings = LinkSettings{&stored, [] { return false; }};
-    return setup;
-}
+} // namespace
 
-int RunReceiverLoad(const CliConfig& config, CSettingsFile& stored, std::FILE* out, std::FILE* err)
+int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err)
 {
-    auto cancel = std::make_shared<CEvent>(CEvent::ResetMode::Auto);
-    CInterruptWatcher interrupts([cancel] { cancel->Set(); }, AbortedGiveUp());
-    int result = LOAD_OK;
+    CEvent interrupted(CEvent::ResetMode::Manual);
+    CInterruptWatcher interrupts([&interrupted] { interrupted.Set(); },
+                                 AbortedGiveUp(config.portNames, json));
+    std::vector<PortLoadResult> results;
     {
-        CCliReporter reporter(err);
-        CLoadSession session(reporter.Channel());
-        const int started = session.StartLoad(config.captureMethod, MakeSetup(config, stored, reporter, cancel));
-        if (started != CLoadSession::kStarted) {
-            result = ResultOfStart(started);
-        } else {
-            const std::shared_ptr<LoadRequest> request = session.Request();
-            bool stopAsked = false;
-            while (!request->WaitDone(kRefreshMs)) {
-                if (interrupts.Interrupted() && !stopAsked) {
-                    request->RequestStop();
-                    stopAsked = true;
-                }
-                reporter.Refresh();
-            }
-            session.Join();
-            result = request->Result();
+        const bool several = config.portNames.size() > 1;
+        CCliReporter reporter(err, several ? config.portNames : std::vector<std::string>{});
+        PortLoads loads;
+        for (size_t i = 0; i < config.portNames.size(); ++i)
+            loads.push_back(std::make_unique<CPortLoad>(config, config.portNames[i], stored,
+                                                        reporter.Channel(i), reporter.Display().Port(i)));
+        for (auto& load : loads)
+            load->Start();
+        const bool allEnded = AwaitLoads(loads, interrupted, reporter);
+        for (const auto& load : loads)
+            results.push_back(load->Result());
+        if (!allEnded) {
+            reporter.Display().Finish();
+            EndWithoutStuckLoads(results, json, out, err);
         }
     }
-    PrintResult(result, out);
-    return result;
+    std::fputs(OutcomeText(results, json).c_str(), out);
+    return LoadExitStatus(results);
 }
 
-int RunDisplayUnit(const CliConfig& config, std::FILE* out, std::FILE* err)
-{
-    CEvent cancel(CEvent::ResetMode::Manual);
-    CInterruptWatcher interrupts([&cancel] { cancel.Set(); }, AbortedGiveUp());
-    DisplayUnitRunOutcome outcome;
-    {
-        CCliReporter reporter(err);
-        DisplayUnitRunRequest request;
-        request.portName = config.portName;
-        request.cancel = &cancel;
-        request.callbacks.status = [&reporter](const std::string& text) { reporter.Display().NoteStatus(text); };
-        request.callbacks.progress = [&reporter](uint32_t counter) {
-            reporter.Display().SetProgress(counter, kDisplayUnitProgressEnd);
-        };
-        outcome = RunDisplayUnitLoad(request);
-    }
-    std::fprintf(out, "%s\n", outcome.success ? "Loading completed" : outcome.message.c_str());
-    if (outcome.success)
-        return LOAD_OK;
-    return interrupts.Interrupted() ? LOAD_ABORTED : LOAD_GENERIC_ERROR;
-}
-
-}  // namespace
-
-int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, std::FILE* out, std::FILE* err)
-{
-    if (config.deviceKind == 2)
-        return RunDisplayUnit(config, out, err);
-    return RunReceiverLoad(config, stored, out, err);
-}
-
-}  // namespace kestrum
+} // namespace kestrum

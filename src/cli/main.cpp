@@ -71,5 +71,9 @@ int main(int argc, char** argv)
     }
     if (parsed.command == CliArguments::Command::Info)
         return RunInfoCommand(config, stored, parsed.json, stdout, stderr);
-    return RunLoadCommand(config, stored, stdout, stderr);
+    if (!ResolveLoadPorts(parsed.ports, ports, config, error)) {
+        std::fprintf(stderr, "kestrum-cli: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    return RunLoadCommand(config, stored, parsed.json, stdout, stderr);
 }

@@ -32,7 +32,7 @@ bool CCapture::Capture(int method, uint32_t baudRate, bool& userAbort)
     line_.DropDtr();
     line_.SetStatus("Capturing...");
     if (method == kPowerOnCapture)
-        MessagePump::Post(WM_CAPTURE_PROMPT, 1, timing.capturePromptMs);
+        line_.Request().Notify(WM_CAPTURE_PROMPT, 1, timing.capturePromptMs);
 
     // A block of 0x55 takes this long on the line; a port whose queue level says nothing
     // (a pseudo-terminal, a network port) must not be handed more than the line can carry.
@@ -82,7 +82,7 @@ bool CCapture::Fail(const char* text)
 
 void CCapture::HidePrompt()
 {
-    MessagePump::Post(WM_CAPTURE_PROMPT, 0, 0);
+    line_.Request().Notify(WM_CAPTURE_PROMPT, 0, 0);
 }
 
 bool CCapture::ResetStep(int method, uint32_t baudRate)

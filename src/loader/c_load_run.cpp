@@ -44,7 +44,7 @@ int CLoadRun::Failed(int code)
 
 void CLoadRun::PostStage(int stage, bool on)
 {
-    MessagePump::Post(WM_LOADER_STAGE, stage, on ? 1 : 0);
+    request_.Notify(WM_LOADER_STAGE, stage, on ? 1 : 0);
 }
 
 void CLoadRun::SetFlowControl()

@@ -100,6 +100,7 @@ std::shared_ptr<LoadRequest> CLoadSession::FillRequest(int captureMethod, const 
     request->deviceKind = setup.deviceKind;
     request->captureArea = setup.captureArea;
     request->progress = setup.progress;
+    request->notify = setup.notify;
     request->timing = setup.timing;
     return request;
 }

@@ -27,6 +27,7 @@ struct LoadSetup {
     std::shared_ptr<CEvent> cancel;           // the caller's cancel event; one is made when null
     std::function<void()> progress;           // one progress step
     std::function<void(int steps)> setRange;  // the progress range is 0..steps
+    std::function<void(int message, intptr_t wParam, intptr_t lParam)> notify; // see LoadRequest
     LoadTiming timing;
     SerialPortTiming portTiming;
     LinkSettings receiverSettings;  // where the receiver link keeps its echo-off string

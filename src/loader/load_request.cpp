@@ -1,5 +1,7 @@
 #include "loader/load_request.h"
 
+#include "platform/message_pump.h"
+
 namespace kestrum {
 
 void LoadRequest::RequestStop()
@@ -10,6 +12,14 @@ void LoadRequest::RequestStop()
     std::lock_guard lock(deviceMutex_);
     if (device_ != nullptr)
         device_->Release();
+}
+
+void LoadRequest::Notify(int message, intptr_t wParam, intptr_t lParam) const
+{
+    if (notify)
+        notify(message, wParam, lParam);
+    else
+        MessagePump::Post(message, wParam, lParam);
 }
 
 void LoadRequest::MarkRunning()

@@ -42,6 +42,10 @@ public:
     int deviceKind = kLoadReceiver;
     CaptureArea captureArea;
     std::function<void()> progress;  // one step of the progress display
+    // Where the run's notifications (WM_LOADER_STAGE, WM_CAPTURE_PROMPT) go; empty: to the
+    // message pump's sink, i.e. the main window. kestrum-cli loads several ports at once
+    // and must know whose notification it is.
+    std::function<void(int message, intptr_t wParam, intptr_t lParam)> notify;
     LoadTiming timing;
 
     bool Done() const { return done_.load(); }
@@ -55,6 +59,8 @@ public:
     bool StopRequested() const { return stop_.load(); }
     // Sleeps ms, ending early on a stop request; false when stopped.
     bool PauseUnlessStopped(int ms) { return !stopEvent_.Wait(ms); }
+    // Hands a notification to notify, or to the message pump without one.
+    void Notify(int message, intptr_t wParam, intptr_t lParam) const;
 
     // Worker side.
     void MarkRunning();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,10 @@ namespace kestrum {
 //   answer; a server answers in order, so DSR and CTS are those it reported before
 //   answering, i.e. after applying every earlier line change. How fresh that is depends
 //   on the server: one that polls its modem lines (some do, once a second) reports late.
+// - RunLineBatch sends the whole batch at once, each modem read as such a question, and
+//   then collects the answers in order, so a batch costs one round trip however many
+//   reads it holds; a question after its last line change tells when the server has
+//   applied everything.
 // - OutputQueued counts the bytes not yet handed to the operating system's socket
 //   (0xFF counted twice, as it goes out doubled); bytes in the socket, in the server or in
 //   its UART are not seen.
@@ -105,6 +110,7 @@ public:
     bool SetRts(bool on) override;
     bool SetBreak(bool on) override;
     bool GetModemStatus(bool& dsr, bool& cts) override;
+    LineBatchResult RunLineBatch(const SerialLineBatch& batch, const std::function<bool()>& stopped) override;
     bool ErrorCounts(SerialErrorCounts& counts) override;
 
     // Questions answered by the server since the open (settings changes and modem reads).
@@ -159,7 +165,10 @@ private:
     void OnData(const uint8_t* data, size_t count) override;
     void OnOption(uint8_t verb, uint8_t option) override;
     void OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload) override;
-    void OnComPortReply(uint8_t command, const std::vector<uint8_t>& value);
+    void OnComPortReply(uint8_t command, std::span<const uint8_t> value);
+    void OnRateReply(std::span<const uint8_t> value);
+    uint64_t EncodeBatchLocked(const SerialLineBatch& batch, std::vector<uint8_t>& bytes);
+    LineBatchResult::End AwaitBatchLocked(std::unique_lock<std::mutex>& lock, uint64_t lastAsk);
     OptionState* LocalOption(uint8_t option);
     OptionState* RemoteOption(uint8_t option);
 
@@ -195,6 +204,9 @@ private:
     uint32_t replyRate_ = 0;
     std::optional<uint8_t> replyDataSize_, replyParity_, replyStopSize_, replyFlow_;
     uint8_t modemState_ = 0;
+    // The running batch's reads: the answer to question batchFirstAsk_ + i is read i.
+    uint64_t batchFirstAsk_ = 0;
+    std::vector<ModemLines> batchAnswers_;
     SerialErrorCounts counts_;
     SerialErrorCounts countsSeen_;
 

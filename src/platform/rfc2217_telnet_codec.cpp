@@ -51,8 +51,11 @@ void Rfc2217TelnetCodec::FeedControl(uint8_t byte, Sink& sink)
                 sub_.push_back(byte);
             state_ = State::Sub;
         } else if (byte == kSe) {
-            if (!sub_.empty())
-                sink.OnSubnegotiation(sub_[0], std::vector<uint8_t>(sub_.begin() + 1, sub_.end()));
+            if (!sub_.empty()) {
+                // Kept between calls: a busy line brings millions of these.
+                payload_.assign(sub_.begin() + 1, sub_.end());
+                sink.OnSubnegotiation(sub_[0], payload_);
+            }
             state_ = State::Data;
         } else {
             // A command inside a sub-negotiation ends it unreported; read on as normal.

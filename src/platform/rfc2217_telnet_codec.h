@@ -107,6 +107,7 @@ private:
     State state_ = State::Data;
     uint8_t verb_ = 0;
     std::vector<uint8_t> sub_;
+    std::vector<uint8_t> payload_;
 };
 
 } // namespace kestrum

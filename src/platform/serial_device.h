@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/serial_line_batch.h"
+
 namespace kestrum {
 
 // Line settings of a serial device.
@@ -97,6 +99,14 @@ public:
     virtual bool SetBreak(bool on) = 0;
     // Current DSR and CTS; reflects every line change made before the call.
     virtual bool GetModemStatus(bool& dsr, bool& cts) = 0;
+
+    // Carries out the batch's steps in order and returns once all of them have reached
+    // the device, at the first one that fails, or when stopped (may be empty; asked on
+    // the calling thread every few tens of milliseconds, never with a lock of the device
+    // held) says so. A fixed wait begun after it returns therefore holds at the device.
+    // This one makes the calls above one by one; a device whose calls each wait for a far
+    // end sends the whole batch at once instead.
+    virtual LineBatchResult RunLineBatch(const SerialLineBatch& batch, const std::function<bool()>& stopped);
 
     // false when the device keeps no counters.
     virtual bool ErrorCounts(SerialErrorCounts& counts) = 0;

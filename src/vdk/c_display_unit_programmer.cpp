@@ -1,9 +1,9 @@
 #include "vdk/c_display_unit_programmer.h"
 
+#include <array>
 #include <cstdio>
 
 #include "platform/message_pump.h"
-#include "platform/tick_count.h"
 #include "vdk/display_unit_texts.h"
 
 namespace kestrum {
@@ -44,15 +44,22 @@ CDisplayUnitProgrammer::CDisplayUnitProgrammer(CProgrammingLink& link,
                                                CEvent* cancel, DisplayUnitCallbacks callbacks)
     : link_(link), image_(image), cancel_(cancel), callbacks_(std::move(callbacks))
 {
+    // A batch of line changes can take a while on a slow adapter: Cancel ends it too.
+    link_.SetStopCheck([this] { return CancelRequested(); });
+}
+
+CDisplayUnitProgrammer::~CDisplayUnitProgrammer()
+{
+    link_.SetStopCheck({});
 }
 
 bool CDisplayUnitProgrammer::Program(std::string& result)
 {
     if (!ResetAndSynchronise(result))
         return false;
-    if (!link_.SendCommand(kChipErase))
+    link_.SendCommand(kChipErase);
+    if (!link_.Pause(link_.Waits().chipEraseMs))
         return LineLost(result, kVdkTextCantLoad);
-    SleepMs(link_.Waits().chipEraseMs);
     result = kVdkTextErased;
     SetStatus(kVdkTextErased);
 
@@ -82,7 +89,7 @@ bool CDisplayUnitProgrammer::Program(std::string& result)
 bool CDisplayUnitProgrammer::ResetAndSynchronise(std::string& result)
 {
     const bool synchronised = link_.ResetPulse() && link_.Synchronise();
-    if (link_.LineFailed())
+    if (link_.LineFailed() || link_.Stopped())
         return LineLost(result, kVdkTextCantLoad);
     if (!synchronised)
         result = kVdkTextOutOfSync;
@@ -109,10 +116,8 @@ bool CDisplayUnitProgrammer::ProgramPage(uint32_t page)
             !link_.SendCommand(LoadPageCommand(kLoadPageHigh, word, image_[offset + 2 * word + 1])))
             return false;
     }
-    if (!link_.SendCommand(WritePageCommand(page)))
-        return false;
-    SleepMs(link_.Waits().writePageMs);
-    return true;
+    // The pause begins once the unit has had the whole page, so it holds there.
+    return link_.SendCommand(WritePageCommand(page)) && link_.Pause(link_.Waits().writePageMs);
 }
 
 bool CDisplayUnitProgrammer::VerifyStretches(std::string& result)
@@ -125,34 +130,50 @@ bool CDisplayUnitProgrammer::VerifyStretches(std::string& result)
     return true;
 }
 
+// The stretch is read in one go; the bytes are then compared in address order, so the
+// first wrong byte is the one reported, as if each had been compared on arrival, and a
+// read that fails part-way still reports a wrong byte found before it.
 bool CDisplayUnitProgrammer::VerifyStretch(uint32_t offset, std::string& result)
 {
-    for (uint32_t address = offset; address < offset + kPageSize; ++address) {
-        uint8_t value = 0;
-        if (!link_.ReadByte(address, value))
-            return LineLost(result, kVdkTextReadError);
-        if (value != image_[address]) {
-            result = WrongDataText(address, value, image_[address]);
+    std::array<uint8_t, kPageSize> values{};
+    const size_t read = link_.ReadBytes(offset, values);
+    for (uint32_t i = 0; i < read; ++i) {
+        if (values[i] != image_[offset + i]) {
+            result = WrongDataText(offset + i, values[i], image_[offset + i]);
             return false;
         }
     }
+    if (read < kPageSize)
+        return LineLost(result, kVdkTextReadError);
     return true;
 }
 
 // The port's own words come first, so the one fixed text of the step that failed is not
-// all a technician sees of a pulled cable.
+// all a technician sees of a pulled cable. A batch that Cancel ended is an abort.
 bool CDisplayUnitProgrammer::LineLost(std::string& result, const char* stepText)
 {
+    if (link_.Stopped()) {
+        result = kVdkTextAborted;
+        return false;
+    }
     SetStatus(link_.LastError());
     result = stepText;
     return false;
+}
+
+// Remembered, since the cancel event may reset itself when it is looked at.
+bool CDisplayUnitProgrammer::CancelRequested()
+{
+    if (!cancelSeen_ && cancel_ != nullptr && cancel_->Test())
+        cancelSeen_ = true;
+    return cancelSeen_;
 }
 
 // The run owns the user-interface thread: let the window work, then look for Cancel.
 bool CDisplayUnitProgrammer::CancelledBetweenSteps(std::string& result)
 {
     MessagePump::DispatchPending();
-    if (cancel_ == nullptr || !cancel_->Test())
+    if (!CancelRequested())
         return false;
     result = kVdkTextAborted;
     return true;

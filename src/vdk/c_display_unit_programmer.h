@@ -33,11 +33,15 @@ public:
     // cancel may be null (nothing can cancel then).
     CDisplayUnitProgrammer(CProgrammingLink& link, std::span<const uint8_t, kDisplayUnitImageSize> image,
                            CEvent* cancel, DisplayUnitCallbacks callbacks);
+    ~CDisplayUnitProgrammer();
+    CDisplayUnitProgrammer(const CDisplayUnitProgrammer&) = delete;
+    CDisplayUnitProgrammer& operator=(const CDisplayUnitProgrammer&) = delete;
 
     // Fills result with the outcome's text (see DisplayUnitTexts) and returns success.
     // Releases the unit and closes the link only on success. A failed line operation
     // ends the run at once: the link's text naming the lost port goes out as a status,
-    // and result is the step's own failure text.
+    // and result is the step's own failure text. Cancel is looked at between pages and
+    // stretches, and by every batch of line changes while it runs.
     bool Program(std::string& result);
 
     uint32_t Progress() const { return progress_; }
@@ -49,6 +53,7 @@ private:
     bool ProgramPage(uint32_t page);
     bool VerifyStretch(uint32_t offset, std::string& result);
     bool LineLost(std::string& result, const char* stepText);
+    bool CancelRequested();
     bool CancelledBetweenSteps(std::string& result);
     void Advance();
     void SetStatus(const std::string& text);
@@ -56,6 +61,7 @@ private:
     CProgrammingLink& link_;
     std::span<const uint8_t, kDisplayUnitImageSize> image_;
     CEvent* cancel_;
+    bool cancelSeen_ = false;
     DisplayUnitCallbacks callbacks_;
     uint32_t progress_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "vdk/c_programming_link.h"
 
+#include <algorithm>
+
 #include "link/c_serial_port.h"
 #include "platform/port_diagnosis.h"
 #include "platform/serial_device_factory.h"
@@ -13,9 +15,7 @@ constexpr uint8_t kEnableFirst = 0xAC;
 constexpr uint8_t kEnableSecond = 0x53;
 constexpr int kBitsPerByte = 8;
 constexpr int kCommandBits = 32;
-// A driver may refuse a line change a moment before it reports the device gone (an
-// adapter being unplugged), so a failed line operation waits this long for that.
-constexpr int kGoneCheckMs = 100;
+using Step = SerialLineBatch::Step;
 
 // 8N1 at the rate and no handshaking, since DTR and RTS are ours alone; the rest as found.
 SerialLineSettings ProgrammingSettings(SerialLineSettings settings, uint32_t baudRate)
@@ -71,6 +71,8 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std:
     }
     device_ = std::move(device);
     saved_ = found;
+    stopped_ = false;
+    queued_.Clear();
     dtr_.reset();
     rts_.reset();
     breakOn_.reset();
@@ -90,6 +92,7 @@ bool CProgrammingLink::Close()
 {
     if (!IsOpen())
         return true;
+    queued_.Clear();
     const bool restored = RestoreSettings();
     device_->Close();
     device_.reset();
@@ -100,125 +103,160 @@ bool CProgrammingLink::RestoreSettings() { return device_->ApplySettings(saved_)
 
 bool CProgrammingLink::ResetPulse()
 {
-    if (!SetRts(false) || !SetDtr(false))
+    SetLine(rts_, false, Step::RtsOff, Step::RtsOn);
+    SetLine(dtr_, false, Step::DtrOff, Step::DtrOn);
+    if (!Pause(waits_.resetLowMs))
         return false;
-    SleepMs(waits_.resetLowMs);
-    if (!SetDtr(true))
-        return false;
-    SleepMs(waits_.resetSettleMs);
-    return true;
+    SetLine(dtr_, true, Step::DtrOff, Step::DtrOn);
+    return Pause(waits_.resetSettleMs);
 }
 
 bool CProgrammingLink::Release()
 {
-    if (!SetDtr(false))
-        return false;
-    SleepMs(waits_.releaseMs);
-    return true;
+    SetLine(dtr_, false, Step::DtrOff, Step::DtrOn);
+    return Pause(waits_.releaseMs);
 }
 
+// Each attempt is one batch: whether the next one needs the extra clock depends on the
+// echo it reads.
 bool CProgrammingLink::Synchronise()
 {
     for (int attempt = 0; attempt < kVdkSyncAttempts; ++attempt) {
-        uint8_t echo = 0;
-        if (!SendBits((kEnableFirst << 8) | kEnableSecond, 2 * kBitsPerByte) || !ReadBits(echo) ||
-            !SendBits(0, kBitsPerByte))
+        answers_.clear();
+        QueueBits((kEnableFirst << 8) | kEnableSecond, 2 * kBitsPerByte);
+        QueueReadBits();
+        QueueBits(0, kBitsPerByte);
+        if (!RunBatch())
             return false;
-        if (echo == kEnableSecond)
+        if (AssembleByte(0) == kEnableSecond)
             return true;
         // One more clock moves the unit's idea of where a byte starts by one bit.
-        if (!SendBits(0, 1))
-            return false;
+        QueueBits(0, 1);
     }
+    RunBatch();
     return false;
 }
 
 bool CProgrammingLink::SendCommand(uint32_t command)
 {
-    return SendBits(command, kCommandBits);
+    QueueBits(command, kCommandBits);
+    return LineUsable();
+}
+
+bool CProgrammingLink::Pause(int ms)
+{
+    if (!RunBatch())
+        return false;
+    SleepMs(ms);
+    return true;
 }
 
 bool CProgrammingLink::ReadByte(uint32_t address, uint8_t& value)
 {
-    const uint32_t opcode = (address & 1) ? 0x28 : 0x20;
-    const uint32_t word = (address >> 1) & 0xFFFF;
-    return SendBits((opcode << 16) | word, kCommandBits - kBitsPerByte) && ReadBits(value);
+    return ReadBytes(address, std::span<uint8_t>(&value, 1)) == 1;
 }
 
-bool CProgrammingLink::SendBits(uint32_t bits, int count)
+// The read-back of a byte does not depend on the bits read before, so a whole stretch of
+// reads goes to the device at once and the bytes are put together from the answers.
+size_t CProgrammingLink::ReadBytes(uint32_t address, std::span<uint8_t> values)
 {
-    for (int i = count - 1; i >= 0; --i)
-        if (!SetData(((bits >> i) & 1) != 0) || !ClockPulse())
-            return false;
-    return true;
+    answers_.clear();
+    for (size_t i = 0; i < values.size(); ++i) {
+        const uint32_t at = address + static_cast<uint32_t>(i);
+        const uint32_t opcode = (at & 1) ? 0x28 : 0x20;
+        const uint32_t word = (at >> 1) & 0xFFFF;
+        QueueBits((opcode << 16) | word, kCommandBits - kBitsPerByte);
+        QueueReadBits();
+    }
+    RunBatch();
+    const size_t read = std::min(values.size(), answers_.size() / kBitsPerByte);
+    for (size_t i = 0; i < read; ++i)
+        values[i] = AssembleByte(i * kBitsPerByte);
+    return read;
+}
+
+void CProgrammingLink::QueueBits(uint32_t bits, int count)
+{
+    for (int i = count - 1; i >= 0; --i) {
+        SetData(((bits >> i) & 1) != 0);
+        ClockPulse();
+    }
 }
 
 // The unit puts each bit on DSR before the clock that follows it; the data line stays 0.
-bool CProgrammingLink::ReadBits(uint8_t& value)
+void CProgrammingLink::QueueReadBits()
+{
+    for (int i = 0; i < kBitsPerByte; ++i) {
+        queued_.ReadModem();
+        QueueBits(0, 1);
+    }
+}
+
+uint8_t CProgrammingLink::AssembleByte(size_t firstRead) const
 {
     uint8_t assembled = 0;
-    for (int i = 0; i < kBitsPerByte; ++i) {
-        bool dsr = false;
-        bool cts = false;
-        if (!LineUsable() || !LineDone(device_->GetModemStatus(dsr, cts)))
-            return false;
-        assembled = static_cast<uint8_t>((assembled << 1) | (dsr ? 1 : 0));
-        if (!SendBits(0, 1))
-            return false;
-    }
-    value = static_cast<uint8_t>(~assembled);
-    return true;
+    for (size_t i = firstRead; i < firstRead + kBitsPerByte; ++i)
+        assembled = static_cast<uint8_t>((assembled << 1) | (answers_[i].dsr ? 1 : 0));
+    return static_cast<uint8_t>(~assembled);
 }
 
-bool CProgrammingLink::SetData(bool one)
+void CProgrammingLink::SetData(bool one)
 {
-    return SetLine(breakOn_, !one, &ISerialDevice::SetBreak);
+    SetLine(breakOn_, !one, Step::BreakOff, Step::BreakOn);
 }
 
-bool CProgrammingLink::ClockPulse()
+void CProgrammingLink::ClockPulse()
 {
-    return SetRts(true) && SetRts(false);
+    SetLine(rts_, true, Step::RtsOff, Step::RtsOn);
+    SetLine(rts_, false, Step::RtsOff, Step::RtsOn);
 }
 
-bool CProgrammingLink::SetDtr(bool on)
+// A long run of changes without a read still goes out in batches of bounded size. Its
+// reads' answers join those of the batches before.
+void CProgrammingLink::SetLine(std::optional<bool>& state, bool on, Step off, Step onStep)
 {
-    return SetLine(dtr_, on, &ISerialDevice::SetDtr);
-}
-
-bool CProgrammingLink::SetRts(bool on)
-{
-    return SetLine(rts_, on, &ISerialDevice::SetRts);
-}
-
-bool CProgrammingLink::SetLine(std::optional<bool>& state, bool on, bool (ISerialDevice::*setLine)(bool))
-{
-    if (!LineUsable())
-        return false;
     if (state == on)
-        return true;
-    if (!LineDone((device_.get()->*setLine)(on)))
-        return false;
+        return;
+    queued_.Add(on ? onStep : off);
     state = on;
-    return true;
+    if (queued_.Size() >= kMaxBatchSteps)
+        RunBatch();
+}
+
+// Carries out what is queued; false when it, or an earlier batch, failed or was stopped.
+bool CProgrammingLink::RunBatch()
+{
+    if (!LineUsable()) {
+        queued_.Clear();
+        return false;
+    }
+    if (queued_.Empty())
+        return true;
+    lineOperations_ += queued_.Size();
+    const LineBatchResult result = device_->RunLineBatch(queued_, stopCheck_);
+    queued_.Clear();
+    answers_.insert(answers_.end(), result.reads.begin(), result.reads.end());
+    NoteBatchEnd(result);
+    return LineUsable();
 }
 
 bool CProgrammingLink::LineUsable() const
 {
-    return device_ && !lineFailed_;
+    return device_ && !lineFailed_ && !stopped_;
 }
 
-// Counts a call into the driver. The first one that fails ends the link's use of the
-// device, and says whether the port has gone or only refused the line.
-bool CProgrammingLink::LineDone(bool succeeded)
+// The first batch that fails ends the link's use of the device, and says whether the
+// port has gone or only refused the line.
+void CProgrammingLink::NoteBatchEnd(const LineBatchResult& result)
 {
-    ++lineOperations_;
-    if (succeeded)
-        return true;
-    lineFailed_ = true;
-    const bool gone = (device_->Wait(0, kGoneCheckMs) & ISerialDevice::kGone) != 0;
-    lastError_ =
-        gone ? "Lost connection with port " + portName_ : "Can't use the control lines of port " + portName_;
-    return false;
+    using End = LineBatchResult::End;
+    if (result.end == End::Stopped) {
+        stopped_ = true;
+    } else if (result.end != End::Completed) {
+        lineFailed_ = true;
+        lastError_ = result.end == End::Gone ? "Lost connection with port " + portName_
+                                             : "Can't use the control lines of port " + portName_;
+    }
 }
 
 }  // namespace kestrum

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,18 +18,25 @@ namespace kestrum {
 // mode, RTS is the clock, the break state of the transmit line carries data to the unit
 // (break = 0) and DSR carries data from it (DSR on = 0, so read bytes are inverted).
 //
-// Each line change costs a call into the driver, and a programming run makes millions
-// of them, so the link remembers the state of every line it drives and only calls when
-// a line really changes; the modem status is read only when a bit comes back.
+// A programming run makes millions of line changes, so the link remembers the state of
+// every line it drives and only asks for a change when a line really changes, and it
+// hands the changes to the device in batches (SerialLineBatch) rather than one by one:
+// over a network port a batch costs one round trip, however many bits it reads back.
+// Changes wait in the link until a read needs its answers, a pause begins, the unit is
+// released, or kMaxBatchSteps have gathered; a batch returns once the unit has had every
+// change in it, so a pause always holds at the unit.
 //
 // A line operation that fails (most often: the adapter was unplugged) is not retried:
 // the link touches the device no more, every later operation fails at once, and
-// LastError names the port, so a run ends there instead of clocking into nothing.
+// LastError names the port, so a run ends there instead of clocking into nothing. A
+// batch ended by the stop check ends the link's use of the device the same way, with
+// Stopped set instead.
 class CProgrammingLink {
 public:
     using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>(const std::string& name)>;
 
     static constexpr uint32_t kBaudRate = 115200;
+    static constexpr size_t kMaxBatchSteps = 1 << 16;
 
     // An empty factory opens ports through the platform's CreateSerialDevice.
     explicit CProgrammingLink(DeviceFactory factory = {}, VdkWaits waits = {});
@@ -41,11 +49,15 @@ public:
     // OpenFailureDetail and LastError say why.
     // cancelled, when given, is asked while a slow open (a network port) waits, and ends it.
     bool Open(const std::string& portName, uint32_t baudRate = kBaudRate, std::function<bool()> cancelled = {});
-    // Puts the saved settings back and closes; false when the settings could not be
-    // put back (the port is closed all the same).
+    // Drops the changes not yet carried out, puts the saved settings back and closes;
+    // false when the settings could not be put back (the port is closed all the same).
     bool Close();
     bool IsOpen() const { return device_ != nullptr; }
     const std::string& PortName() const { return portName_; }
+
+    // Asked on the calling thread while a batch runs (every few tens of milliseconds); a
+    // yes ends the batch, and the operation that ran it fails with Stopped set.
+    void SetStopCheck(std::function<bool()> stopped) { stopCheck_ = std::move(stopped); }
 
     // The system's own words for a failed open; empty when it has none to give.
     const std::string& OpenFailureDetail() const { return openFailureDetail_; }
@@ -56,8 +68,11 @@ public:
     const std::string& LastError() const { return lastError_; }
     // A line operation has failed since the link was opened.
     bool LineFailed() const { return lineFailed_; }
+    // The stop check has ended a batch since the link was opened.
+    bool Stopped() const { return stopped_; }
 
-    // Each of the following is false when a line operation fails (see LineFailed).
+    // Each of the following is false when a line operation fails or the stop check ends
+    // a batch (see LineFailed and Stopped).
     // Drops RTS and DTR, then raises DTR: the unit restarts in programming mode.
     bool ResetPulse();
     // Drops DTR: the unit leaves programming mode and runs its firmware.
@@ -65,30 +80,37 @@ public:
     // Programming enable until the unit echoes 0x53, shifting the bit alignment by one
     // clock after each miss; false after kVdkSyncAttempts misses.
     bool Synchronise();
-    // Sends 32 bits, most significant first.
+    // Queues 32 bits, most significant first, for the next batch.
     bool SendCommand(uint32_t command);
+    // Carries out everything queued, then waits ms.
+    bool Pause(int ms);
     // Reads Flash byte n.
     bool ReadByte(uint32_t address, uint8_t& value);
+    // Reads values.size() bytes from address on in one batch. Returns how many were read
+    // before a failure: all of them unless LineFailed or Stopped.
+    size_t ReadBytes(uint32_t address, std::span<uint8_t> values);
 
     const VdkWaits& Waits() const { return waits_; }
-    // Calls made to the device's line operations since construction.
+    // Line operations (changes and modem reads) handed to the device since construction.
     uint64_t LineOperations() const { return lineOperations_; }
 
 private:
     bool FailOpen(std::unique_ptr<ISerialDevice>& device, const std::string& text);
     bool RestoreSettings();
-    bool SendBits(uint32_t bits, int count);
-    bool ReadBits(uint8_t& value);
-    bool SetData(bool one);
-    bool ClockPulse();
-    bool SetDtr(bool on);
-    bool SetRts(bool on);
-    bool SetLine(std::optional<bool>& state, bool on, bool (ISerialDevice::*setLine)(bool));
+    void QueueBits(uint32_t bits, int count);
+    void QueueReadBits();
+    uint8_t AssembleByte(size_t firstRead) const;
+    void SetData(bool one);
+    void ClockPulse();
+    void SetLine(std::optional<bool>& state, bool on, SerialLineBatch::Step off,
+                 SerialLineBatch::Step onStep);
+    bool RunBatch();
     bool LineUsable() const;
-    bool LineDone(bool succeeded);
+    void NoteBatchEnd(const LineBatchResult& result);
 
     DeviceFactory factory_;
     VdkWaits waits_;
+    std::function<bool()> stopCheck_;
     std::unique_ptr<ISerialDevice> device_;
     std::string portName_;
     SerialLineSettings saved_;
@@ -96,10 +118,14 @@ private:
     std::vector<std::string> openDiagnosis_;
     std::string lastError_;
     bool lineFailed_ = false;
-    // Unknown until the link has set the line itself.
+    bool stopped_ = false;
+    // The lines as they will be once the queued changes are carried out; unknown until
+    // the link has set a line itself.
     std::optional<bool> dtr_;
     std::optional<bool> rts_;
     std::optional<bool> breakOn_;
+    SerialLineBatch queued_;
+    std::vector<ModemLines> answers_; // of the reads carried out since the reader began
     uint64_t lineOperations_ = 0;
 };
 

@@ -26,7 +26,7 @@ constexpr Rfc2217SerialDevice::Timing kQuick{
     .connectMs = 2000, .negotiationMs = 500, .answerMs = 500, .closeFlushMs = 100};
 
 // A server that takes up COM-port control and answers rate questions until told to go
-// quiet; it never closes the connection itself.
+// quiet (at once, or after some more answers); it closes the connection only when told.
 class MutableServer : private Rfc2217TelnetCodec::Sink {
 public:
     MutableServer()
@@ -42,11 +42,18 @@ public:
     }
     std::string Url() const { return listener_.Url(); }
     void GoQuiet() { quiet_ = true; }
+    void AnswerOnly(int questions) { answersLeft_ = questions; }
+    void HangUp() { hangUp_ = true; }
 
 private:
     void Serve()
     {
         while (!stop_) {
+            if (hangUp_ && client_ >= 0) {
+                ::close(client_);
+                client_ = -1;
+                hangUp_ = false;
+            }
             pollfd fd{client_ >= 0 ? client_ : listener_.Fd(), POLLIN, 0};
             if (::poll(&fd, 1, 10) <= 0)
                 continue;
@@ -68,7 +75,7 @@ private:
     }
     void OnSubnegotiation(uint8_t, const std::vector<uint8_t>& payload) override
     {
-        if (!payload.empty() && payload[0] == kSetBaudRate)
+        if (!payload.empty() && payload[0] == kSetBaudRate && answersLeft_ != 0 && answersLeft_-- != 0)
             Send([](std::vector<uint8_t>& out) { Rfc2217TelnetCodec::AppendComPort32(out, kSetBaudRate + kReplyOffset, 115200); });
     }
     template <typename Build>
@@ -84,6 +91,9 @@ private:
     Rfc2217TelnetCodec codec_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> quiet_{false};
+    std::atomic<int> answersLeft_{-1}; // negative: no limit
+    std::atomic<bool> hangUp_{false};
+
     std::thread thread_;
 };
 
@@ -225,4 +235,61 @@ TEST(Rfc2217Client, ReleaseEndsOnlyAWaitThatWatchesForIt)
     device.Release();
     EXPECT_EQ(device.Wait(ISerialDevice::kReadable, 20), ISerialDevice::kTimeout);
     EXPECT_EQ(device.Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, 2000), ISerialDevice::kReleased);
+}
+
+// A batch whose answers stop coming part-way: the reads answered before keep their
+// answers, and the silence is found within the answer time, not waited out for ever.
+TEST(Rfc2217Client, ServerThatStopsAnsweringMidBatchIsDetected)
+{
+    MutableServer server;
+    Rfc2217SerialDevice device(kQuick);
+    ASSERT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+    server.AnswerOnly(40);
+    SerialLineBatch batch;
+    for (int i = 0; i < 100; ++i) {
+        batch.SetRts(i % 2 == 0);
+        batch.ReadModem();
+    }
+    LineBatchResult result;
+    const auto took = Timed([&] { result = device.RunLineBatch(batch, {}); });
+    EXPECT_EQ(result.end, LineBatchResult::End::Gone);
+    EXPECT_EQ(result.reads.size(), 40u);
+    EXPECT_NE(result.error.find("did not answer"), std::string::npos) << result.error;
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(device.RunLineBatch(batch, {}).end, LineBatchResult::End::Gone) << "the device counts as gone";
+}
+
+// A batch waiting for answers that do not come ends at once on a stop or when the server
+// hangs up, with its reason, long before its minute of answer time.
+TEST(Rfc2217Client, StopOrHangUpEndsABatchWaitingForAnswers)
+{
+    struct Case {
+        const char* what;
+        LineBatchResult::End end;
+        const char* error;
+    } const cases[] = {{"stop", LineBatchResult::End::Stopped, "stopped while the server"},
+                       {"hang-up", LineBatchResult::End::Gone, "closed the connection"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MutableServer server;
+        Rfc2217SerialDevice device(Rfc2217SerialDevice::Timing{.answerMs = 60000});
+        ASSERT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+        server.GoQuiet();
+        SerialLineBatch batch;
+        batch.SetDtr(true);
+        batch.ReadModem();
+        CEvent stop(CEvent::ResetMode::Auto);
+        const bool hangUp = c.end == LineBatchResult::End::Gone;
+        std::thread far([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            hangUp ? server.HangUp() : stop.Set();
+        });
+        LineBatchResult result;
+        const auto took = Timed([&] { result = device.RunLineBatch(batch, [&stop] { return stop.Test(); }); });
+        far.join();
+        EXPECT_EQ(result.end, c.end);
+        EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+        EXPECT_TRUE(result.reads.empty());
+        EXPECT_LT(took, std::chrono::seconds(10)) << "not the minute of answer time";
+    }
 }

@@ -4,15 +4,19 @@
 #include "sim/receiver_model.h"
 #include "sim/rfc2217_server.h"
 #include "sim/sim_command_line.h"
+#include "sim/sim_port_registry.h"
 #include "sim/vdk1_model.h"
 #include "vdk/display_unit_run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
+#include <vector>
 
 #include <unistd.h>
 
@@ -144,4 +148,64 @@ TEST(Rfc2217LoadSlow, Vdk1ProgramAndVerifyOverTheNetwork)
     const auto flash = unit->FlashMemory();
     EXPECT_TRUE(std::equal(flash.begin(), flash.end(), DisplayUnitImage().begin()));
     EXPECT_GT(server.Counters().roundTrips.load(), 8u * kDisplayUnitImageSize);
+}
+
+// The read-back goes out in batches over the network, but a wrong byte is reported just
+// as on a port whose every DSR read is answered at once: the first one, with its address
+// and values.
+TEST(Rfc2217Load, Vdk1WrongByteIsReportedAsOnAnInProcessPort)
+{
+    std::vector<uint8_t> image(DisplayUnitImage().begin(), DisplayUnitImage().end());
+    image[0x2345] = 0x0C; // the unit's stuck cells read 0xFF
+    image[0x2346] = 0x0D;
+    auto runOn = [&image](auto&& portOf) {
+        auto unit = std::make_shared<Vdk1Model>();
+        unit->SetStuckCells({0x2345, 0x2346, 0x3000});
+        DisplayUnitRunRequest request;
+        request.image = std::span<const uint8_t, kDisplayUnitImageSize>(image.data(), kDisplayUnitImageSize);
+        request.waits = VdkWaits{0, 0, 0, 0, 0};
+        return portOf(unit, [&request](const std::string& port) {
+            request.portName = port;
+            return RunDisplayUnitLoad(request);
+        });
+    };
+    const DisplayUnitRunOutcome network = runOn([](const auto& unit, const auto& run) {
+        Rfc2217Server server(unit, {.paced = false});
+        std::string error;
+        EXPECT_TRUE(server.Open(error)) << error;
+        server.Start();
+        return run(server.Url());
+    });
+    const DisplayUnitRunOutcome inProcess = runOn([](const auto& unit, const auto& run) {
+        RegisterSimBackend();
+        RegisterSimPort("sim:vdk1-wrong-byte", unit, SimSerialDevice::Options{false});
+        const DisplayUnitRunOutcome outcome = run("sim:vdk1-wrong-byte");
+        UnregisterSimPort("sim:vdk1-wrong-byte");
+        return outcome;
+    });
+    EXPECT_FALSE(network.success);
+    EXPECT_EQ(network.resultText, "Wrong data at address 00002345/ ff instead of 0c\r\n");
+    EXPECT_EQ(network.resultText, inProcess.resultText);
+    EXPECT_EQ(network.message, inProcess.message);
+}
+
+// A pause must hold at the unit (its page write takes 50 ms, during which it ignores
+// everything): it may only begin once the unit has had every change before it, however
+// slow the network.
+TEST(Rfc2217Load, Vdk1PauseBeginsOnlyOnceTheUnitHasHadEveryChange)
+{
+    auto unit = std::make_shared<Vdk1Model>();
+    Rfc2217Server server(unit, {.paced = false, .roundTripDelay = std::chrono::milliseconds(20)});
+    std::string error;
+    ASSERT_TRUE(server.Open(error)) << error;
+    server.Start();
+    CProgrammingLink link({}, VdkWaits{0, 0, 0, 0, 0});
+    ASSERT_TRUE(link.Open(server.Url())) << link.LastError();
+    ASSERT_TRUE(link.ResetPulse());
+    ASSERT_TRUE(link.Synchronise());
+    for (uint32_t word = 0; word < 128; ++word)
+        ASSERT_TRUE(link.SendCommand((0x40u << 24) | (word << 8) | 0x5A));
+    ASSERT_TRUE(link.SendCommand(0x4C000000u)); // write page 0
+    ASSERT_TRUE(link.Pause(0));
+    EXPECT_EQ(unit->PagesWritten(), 1);
 }

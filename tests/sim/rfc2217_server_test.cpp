@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -55,6 +56,22 @@ protected:
     Rfc2217SerialDevice device_;
 };
 
+// A loop-back plug behind a server that adds a round-trip delay, with a client on it.
+struct DelayedLoopback {
+    explicit DelayedLoopback(std::chrono::milliseconds roundTrip)
+        : server(std::make_shared<LoopbackPlug>(), {.paced = false, .roundTripDelay = roundTrip})
+    {
+        std::string error;
+        EXPECT_TRUE(server.Open(error)) << error;
+        server.Start();
+        EXPECT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+        EXPECT_TRUE(device.ApplySettings(SerialLineSettings{}));
+    }
+
+    Rfc2217Server server;
+    Rfc2217SerialDevice device;
+};
+
 }  // namespace
 
 TEST_F(Rfc2217Loopback, EveryByteValueComesBackIntactIncludingRunsOfIac)
@@ -101,6 +118,40 @@ TEST_F(Rfc2217Loopback, LineChangesNeverRunFarAheadOfTheServer)
         ASSERT_TRUE(device_.SetRts((i % 2) == 0));
     const uint64_t applied = server_.Counters().lineChanges.load() - before;
     EXPECT_GE(applied + 1100, kChanges) << "changes still on their way when the last call returned";
+}
+
+// A batch goes out in one go, so it costs one round trip however many reads it holds;
+// each read still sees the changes queued before it.
+TEST_F(Rfc2217Loopback, BatchAnswersAreMatchedToTheirReadsInOrder)
+{
+    SerialLineBatch batch;
+    for (int i = 0; i < 2000; ++i) {
+        batch.SetDtr(i % 2 == 0);
+        batch.SetRts(i % 3 == 0);
+        batch.ReadModem();
+    }
+    const uint64_t roundTripsBefore = device_.RoundTrips();
+    const LineBatchResult result = device_.RunLineBatch(batch, {});
+    ASSERT_TRUE(result.Completed()) << result.error;
+    ASSERT_EQ(result.reads.size(), 2000u);
+    for (size_t i = 0; i < result.reads.size(); ++i) {
+        ASSERT_EQ(result.reads[i].dsr, i % 2 == 0) << "read " << i;
+        ASSERT_EQ(result.reads[i].cts, i % 3 == 0) << "read " << i;
+    }
+    EXPECT_EQ(device_.RoundTrips() - roundTripsBefore, 1u);
+}
+
+// A fixed wait begun when a batch returns (a Flash page's write time) must hold at the
+// device: every change has then been applied there, even over a slow network.
+TEST(Rfc2217Batch, EveryChangeHasReachedTheServerWhenTheBatchReturns)
+{
+    DelayedLoopback net(std::chrono::milliseconds(20));
+    SerialLineBatch batch;
+    for (int i = 0; i < 30000; ++i)
+        batch.SetRts(i % 2 == 0);
+    const uint64_t before = net.server.Counters().lineChanges.load();
+    ASSERT_TRUE(net.device.RunLineBatch(batch, {}).Completed());
+    EXPECT_EQ(net.server.Counters().lineChanges.load() - before, 30000u);
 }
 
 TEST_F(Rfc2217Loopback, RatesAndFramesReachTheServerAndAreConfirmed)
@@ -166,9 +217,37 @@ TEST(Rfc2217CommandLine, PortAndAddressOptions)
     ASSERT_TRUE(ParseSimCommandLine({"--rfc2217", "2217", "--rfc2217-bind", "::1"}, line, error)) << error;
     EXPECT_EQ(line.rfc2217Port, 2217);
     EXPECT_EQ(line.rfc2217Bind, "::1");
+    ASSERT_TRUE(ParseSimCommandLine({"--rfc2217", "0", "--rfc2217-delay", "0.25"}, line, error)) << error;
+    EXPECT_EQ(line.rfc2217Delay, std::chrono::microseconds(250));
+    ASSERT_TRUE(ParseSimCommandLine({"--rfc2217-delay", "3"}, line, error)) << error;
+    EXPECT_EQ(line.rfc2217Delay, std::chrono::milliseconds(3));
     SimCommandLine bad;
     EXPECT_FALSE(ParseSimCommandLine({"--rfc2217", "65536"}, bad, error));
     EXPECT_FALSE(ParseSimCommandLine({"--rfc2217", "x"}, bad, error));
+    for (const char* delay : {"-1", "0.0001", ".5", "1,5", "x", "10001"})
+        EXPECT_FALSE(ParseSimCommandLine({"--rfc2217-delay", delay}, bad, error)) << delay;
+}
+
+// The delay is added both ways: a question's answer comes back no sooner than it says,
+// and what the device sends is held back too.
+TEST(Rfc2217Delay, EveryRoundTripTakesAtLeastTheDelay)
+{
+    DelayedLoopback net(std::chrono::milliseconds(150));
+    Rfc2217SerialDevice& device = net.device;
+    bool dsr = false;
+    bool cts = false;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(device.GetModemStatus(dsr, cts));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+
+    const uint8_t byte = 0x42;
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(device.Write(&byte, 1), 1);
+    ASSERT_NE(device.Wait(ISerialDevice::kReadable, 5000) & ISerialDevice::kReadable, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    uint8_t echoed = 0;
+    EXPECT_EQ(device.Read(&echoed, 1), 1);
+    EXPECT_EQ(echoed, byte);
 }
 
 // Bytes handed to the network are not yet on the line: a drain on a paced line lasts

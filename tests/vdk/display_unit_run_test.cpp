@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -175,6 +176,32 @@ TEST_F(DisplayUnitRun, CancelDuringVerificationLeavesTheUnitProgrammed)
     ExpectPortLeftAsFound();
 }
 
+// On a slow adapter a page's batch of line changes takes seconds: Cancel (here from
+// another thread, as kestrum-cli's Ctrl-C comes) ends it in the middle of the page.
+TEST_F(DisplayUnitRun, CancelEndsAPageUnderWayOnASlowAdapter)
+{
+    CableFaults faults;
+    faults.lineCallTime = std::chrono::microseconds(50);
+    std::atomic<bool> running{true};
+    std::thread user([this, &running] {
+        while (running && model_->PagesWritten() < 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cancel_.Set();
+    });
+    const DisplayUnitRunOutcome outcome = Run(-1, faults);
+    running = false;
+    user.join();
+
+    EXPECT_FALSE(outcome.success);
+    EXPECT_EQ(outcome.resultText, kVdkTextAborted);
+    EXPECT_EQ(outcome.message, kVdkTextAborted);
+    EXPECT_EQ(model_->PagesWritten(), 1) << "the second page was not finished";
+    EXPECT_EQ(
+        std::count(screen_.statuses.begin(), screen_.statuses.end(), "Lost connection with port " + port_),
+        0);
+    ExpectPortLeftAsFound();
+}
+
 TEST_F(DisplayUnitRun, FirstWrongByteStopsVerificationWithItsAddressAndValues)
 {
     image_[0x1234] = 0x0C;
@@ -185,8 +212,21 @@ TEST_F(DisplayUnitRun, FirstWrongByteStopsVerificationWithItsAddressAndValues)
     EXPECT_FALSE(outcome.success);
     EXPECT_EQ(outcome.resultText, "Wrong data at address 00001234/ ff instead of 0c\r\n");
     EXPECT_EQ(outcome.message, outcome.resultText);
-    EXPECT_EQ(log_->modemReads, 8u * (0x1234 + 1 + 2));
+    // Read back a stretch of 256 at a time, the stretch holding it being the last.
+    EXPECT_EQ(log_->modemReads, 8u * (0x1300 + 2));
     ExpectPortLeftAsFound();
+}
+
+// A stretch is read back in one go; a read that fails after a wrong byte of the same
+// stretch still reports the wrong byte, as reading them one by one would have.
+TEST_F(DisplayUnitRun, WrongByteBeforeAFailedReadOfItsStretchIsStillReported)
+{
+    image_[0x1234] = 0x0C;
+    model_->SetStuckCells({0x1234});
+
+    const DisplayUnitRunOutcome outcome = Run(-1, CableFaults{8 * (2 + 0x1234 + 5), false});
+
+    EXPECT_EQ(outcome.resultText, "Wrong data at address 00001234/ ff instead of 0c\r\n");
 }
 
 TEST_F(DisplayUnitRun, UnreadableModemStatusDuringVerificationIsAnSpiReadingError)

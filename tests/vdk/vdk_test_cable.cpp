@@ -3,6 +3,8 @@
 #include "platform/forwarding_serial_device.h"
 #include "sim/sim_port_registry.h"
 
+#include <thread>
+
 namespace kestrum::test {
 
 namespace {
@@ -55,6 +57,8 @@ private:
 
     void WatchUnplug()
     {
+        if (faults_.lineCallTime.count() > 0)
+            std::this_thread::sleep_for(faults_.lineCallTime);
         if (!log_->sinceUnplug && faults_.unplugWhen && faults_.unplugWhen(*log_)) {
             log_->sinceUnplug.emplace();
             inner_->InjectDisconnect();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,8 @@ struct CableFaults {
     // Asked before each line call; the first yes pulls the cable (the simulated device
     // disconnects) before that call reaches it.
     std::function<bool(const CableLog& log)> unplugWhen = {};
+    // Each line call takes this long, as on an adapter that makes a USB transfer of each.
+    std::chrono::microseconds lineCallTime{0};
 };
 
 // A serial port as another program left it: not at the programming link's settings.
