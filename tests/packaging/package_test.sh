@@ -58,4 +58,9 @@ done
 lintian --fail-on error "$deb" >"$work/lintian" 2>&1
 check "lintian finds no error" "0" "$?"
 cat "$work/lintian"
+# A warning is accepted only with its reason in the README's packaging section.
+readme=$(dirname "$0")/../../README.md
+unlisted=$(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$work/lintian" | sort -u |
+  while read -r tag; do grep -q -- "^- \`$tag" "$readme" || echo "$tag"; done)
+check "each lintian warning is listed in the README with its reason" "" "$unlisted"
 report
