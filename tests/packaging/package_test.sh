@@ -6,7 +6,7 @@ set -u
 build=$1
 sim=/bin/false  # no simulator here; simulator_script.sh only wants the name
 source "$(dirname "$0")/../simulator_script.sh"
-for tool in cpack dpkg-deb desktop-file-validate man lintian help2man; do
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate man lintian help2man file; do
   if ! command -v "$tool" >/dev/null; then echo "skipped: $tool is not installed (bash scripts/setup installs it)"; exit 77; fi
 done
 
