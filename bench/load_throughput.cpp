@@ -38,6 +38,7 @@
 #include "platform/forwarding_serial_device.h"
 #include "platform/message_pump.h"
 #include "platform/serial_device_factory.h"
+#include "platform/termios_serial_device.h"
 #include "platform/thread_priority.h"
 #include "sim/image_layout.h"
 #include "sim/sim_time.h"
@@ -111,7 +112,9 @@ public:
 
     bool Open(const std::string& name) override
     {
-        inner_ = CreateSerialDevice(name.substr(std::strlen(kPrefix)));
+        // The pty itself, not CreateSerialDevice's: that wraps this port in the wire trace
+        // already, and a second wrapper would trace every byte twice.
+        inner_ = std::make_unique<TermiosSerialDevice>();
         return inner_->Open(name.substr(std::strlen(kPrefix)));
     }
     bool IsOpen() const override { return inner_ && inner_->IsOpen(); }

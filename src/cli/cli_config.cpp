@@ -161,8 +161,11 @@ bool ResolveLoadPorts(const std::vector<std::string>& given, std::vector<std::st
         std::string name;
         if (!ResolveNamedPort(word, ports, name, error))
             return false;
-        if (std::find(config.portNames.begin(), config.portNames.end(), name) != config.portNames.end()) {
-            error = "port " + name + " is named twice";
+        // A by-id link and its /dev/ttyUSBn are one port, under two names.
+        const std::string earlier = ListedPortName(config.portNames, name);
+        if (!earlier.empty()) {
+            error =
+                "port " + name + " is named twice" + (earlier == name ? "" : " (also as " + earlier + ")");
             return false;
         }
         config.portNames.push_back(name);

@@ -31,9 +31,25 @@ printable_sent | grep -q '##%DM%dm##'; check "wire log holds the tagged probe" 0
 grep -q ' rate 9600$' "$work/wire.log"; check "wire log holds the rate search" 0 $?
 
 # The wire trace: every byte with its time and direction, and the line's changes beside them.
-start_sim --device receiver
+# What it shows must be what crossed the simulator's end of the line, byte for byte in order.
+start_sim --device receiver --wire-log "$work/traced-wire.log"
 "$cli" --trace "$work/trace.txt" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" >"$work/out" 2>"$work/err"
 check "traced load exit status" 0 $?
+kill "$sim_pid" && wait "$sim_pid"; sim_pid=""
+traced_hex() {  # out|in: the bytes of that direction's records, one hex byte a line
+  awk -v want="$1" '/^#/ { next }
+    /^            / { if (take) { n = split(substr($0, 19, 49), b, " "); for (i = 1; i <= n; i++) print b[i] } next }
+    { take = ($(NF - 1) == want && $NF ~ /^[0-9]+$/) }' "$work/trace.txt"
+}
+logged_hex() { awk -v want="$1" '$2 == want { print tolower($3) }' "$work/traced-wire.log"; }
+traced_hex out >"$work/traced.out"
+logged_hex pc >"$work/logged.out"
+[ "$(wc -l <"$work/traced.out")" -gt 1000 ]; check "trace holds the load's bytes" 0 $?
+cmp -s "$work/traced.out" "$work/logged.out"; check "trace holds every byte the device heard, in order" 0 $?
+paste -sd' ' "$work/traced.out" | grep -q '06 06 06 06'; check "trace holds the handshake" 0 $?
+traced_hex in >"$work/traced.in"
+logged_hex device >"$work/logged.in"
+cmp -s "$work/traced.in" "$work/logged.in"; check "trace holds every byte the device sent, in order" 0 $?
 head -n 1 "$work/trace.txt" | grep -q "^# Kestrum wire trace: version .* --trace "; check "trace heading" 0 $?
 grep -qE "^ +[0-9]+\.[0-9]{3}  $port  out [0-9]+$" "$work/trace.txt"; check "trace holds bytes sent" 0 $?
 grep -qE "^ +[0-9]+\.[0-9]{3}  $port  in [0-9]+$" "$work/trace.txt"; check "trace holds bytes received" 0 $?

@@ -3,6 +3,9 @@
 #include "cli/cli_config.h"
 #include "cli/load_summary.h"
 
+#include "app/temp_dir.h"
+#include "link/pty_pair.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -88,6 +91,27 @@ TEST(SeveralPorts, EachPortIsResolvedOnceAndOnlyOnce)
     EXPECT_EQ(error, "port /dev/ttyS0 is named twice");
     EXPECT_FALSE(ResolveLoadPorts({"/dev/ttyS0", "/dev/none"}, present, config, error));
     EXPECT_EQ(error, "port /dev/none is not available (see kestrum-cli ports)");
+}
+
+// A USB adapter's stable by-id link and its /dev/ttyUSBn are one port: two loads on it
+// would fight over the line.
+TEST(SeveralPorts, APortNamedOnceByItsDeviceAndOnceByALinkIsNamedTwice)
+{
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    TempDir dir;
+    const std::string link = dir / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    std::filesystem::create_symlink(pty.SlaveName(), link);
+    const std::vector<std::string> present = {"/dev/ttyS0", pty.SlaveName()};
+    CliConfig config;
+    std::string error;
+
+    EXPECT_FALSE(ResolveLoadPorts({pty.SlaveName(), "/dev/ttyS0", link}, present, config, error));
+    EXPECT_EQ(error, "port " + link + " is named twice (also as " + pty.SlaveName() + ")");
+    EXPECT_FALSE(ResolveLoadPorts({link, pty.SlaveName()}, present, config, error));
+    EXPECT_EQ(error, "port " + pty.SlaveName() + " is named twice (also as " + link + ")");
+    ASSERT_TRUE(ResolveLoadPorts({link, "/dev/ttyS0"}, present, config, error)) << error;
+    EXPECT_EQ(config.portNames, (std::vector<std::string>{link, "/dev/ttyS0"}));
 }
 
 TEST(SeveralPorts, SummaryGivesEachPortItsCodeAndTheReasonWhenThereIsOne)

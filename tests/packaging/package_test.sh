@@ -6,7 +6,7 @@ set -u
 build=$1
 sim=/bin/false  # no simulator here; simulator_script.sh only wants the name
 source "$(dirname "$0")/../simulator_script.sh"
-for tool in cpack dpkg-deb desktop-file-validate man lintian help2man; do
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate man lintian help2man file; do
   if ! command -v "$tool" >/dev/null; then echo "skipped: $tool is not installed (bash scripts/setup installs it)"; exit 77; fi
 done
 
@@ -58,4 +58,9 @@ done
 lintian --fail-on error "$deb" >"$work/lintian" 2>&1
 check "lintian finds no error" "0" "$?"
 cat "$work/lintian"
+# A warning is accepted only with its reason in the README's packaging section.
+readme=$(dirname "$0")/../../README.md
+unlisted=$(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$work/lintian" | sort -u |
+  while read -r tag; do grep -q -- "^- \`$tag" "$readme" || echo "$tag"; done)
+check "each lintian warning is listed in the README with its reason" "" "$unlisted"
 report
