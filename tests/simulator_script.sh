@@ -34,6 +34,7 @@ start_sim() {
 start_other_sim() {  # variable for the port, kestrum-sim options
   local name=$1
   shift
+  rm -f "$work/$name.out"  # so the previous simulator of that name is never read
   "$sim" "$@" >"$work/$name.out" 2>"$work/$name.err" &
   other_pids="$other_pids $!"
   for _ in $(seq 100); do [ -s "$work/$name.out" ] && break; sleep 0.1; done

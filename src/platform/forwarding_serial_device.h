@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,10 @@ public:
     std::string OpenErrorText() const override { return inner_->OpenErrorText(); }
     bool IsOpen() const override { return inner_->IsOpen(); }
     void Close() override { inner_->Close(); }
+    void SetCancelCheck(std::function<bool()> cancelled) override
+    {
+        inner_->SetCancelCheck(std::move(cancelled));
+    }
     bool GetSettings(SerialLineSettings& settings) override { return inner_->GetSettings(settings); }
     bool ApplySettings(const SerialLineSettings& settings) override
     {
@@ -37,6 +42,11 @@ public:
     bool SetRts(bool on) override { return inner_->SetRts(on); }
     bool SetBreak(bool on) override { return inner_->SetBreak(on); }
     bool GetModemStatus(bool& dsr, bool& cts) override { return inner_->GetModemStatus(dsr, cts); }
+    // A wrapper that watches the single line calls overrides this to run a batch through them.
+    LineBatchResult RunLineBatch(const SerialLineBatch& batch, const std::function<bool()>& stopped) override
+    {
+        return inner_->RunLineBatch(batch, stopped);
+    }
     bool ErrorCounts(SerialErrorCounts& counts) override { return inner_->ErrorCounts(counts); }
 
 protected:

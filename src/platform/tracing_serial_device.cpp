@@ -132,12 +132,56 @@ bool TracingSerialDevice::SetLine(const char* line, bool on, bool done)
 bool TracingSerialDevice::GetModemStatus(bool& dsr, bool& cts)
 {
     const bool read = device_->GetModemStatus(dsr, cts);
+    if (read)
+        NoteModem(dsr, cts);
+    return read;
+}
+
+void TracingSerialDevice::NoteModem(bool dsr, bool cts)
+{
     const int seen = (dsr ? 1 : 0) | (cts ? 2 : 0);
-    if (read && seen != modemSeen_) {
+    if (seen != modemSeen_) {
         modemSeen_ = seen;
         Note(std::string("DSR ") + (dsr ? "on" : "off") + ", CTS " + (cts ? "on" : "off"));
     }
-    return read;
+}
+
+LineBatchResult TracingSerialDevice::RunLineBatch(const SerialLineBatch& batch,
+                                                  const std::function<bool()>& stopped)
+{
+    LineBatchResult result = device_->RunLineBatch(batch, stopped);
+    NoteBatch(batch, result);
+    if (result.end == LineBatchResult::End::Gone)
+        NoteGone();
+    return result;
+}
+
+// A batch that ended early shows its steps up to its last answered read: which changes
+// after that reached the device is not known.
+void TracingSerialDevice::NoteBatch(const SerialLineBatch& batch, const LineBatchResult& result)
+{
+    using Step = SerialLineBatch::Step;
+    static constexpr const char* kChanges[] = {"DTR off", "DTR on",    "RTS off",
+                                               "RTS on",  "break off", "break on"};
+    const auto& steps = batch.Steps();
+    size_t noted = steps.size();
+    if (!result.Completed()) {
+        noted = 0;
+        for (size_t reads = 0; reads < result.reads.size() && noted < steps.size(); ++noted)
+            reads += steps[noted] == Step::ReadModem ? 1 : 0;
+    }
+    size_t read = 0;
+    for (size_t i = 0; i < noted; ++i) {
+        const Step step = steps[i];
+        if (step == Step::ReadModem) {
+            NoteModem(result.reads[read].dsr, result.reads[read].cts);
+            ++read;
+        } else {
+            Note(kChanges[static_cast<size_t>(step)]);
+        }
+    }
+    if (!result.Completed())
+        Note("line batch ended: " + result.error);
 }
 
 bool TracingSerialDevice::ErrorCounts(SerialErrorCounts& counts)

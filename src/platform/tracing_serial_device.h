@@ -46,11 +46,16 @@ public:
     bool SetRts(bool on) override { return SetLine("RTS", on, device_->SetRts(on)); }
     bool SetBreak(bool on) override { return SetLine("break", on, device_->SetBreak(on)); }
     bool GetModemStatus(bool& dsr, bool& cts) override;
+    // The wrapped device runs the batch its own way (a network port in one round trip);
+    // the trace then shows its steps as if they had been made one by one.
+    LineBatchResult RunLineBatch(const SerialLineBatch& batch, const std::function<bool()>& stopped) override;
     bool ErrorCounts(SerialErrorCounts& counts) override;
 
 private:
     void Note(const std::string& text);
     bool SetLine(const char* line, bool on, bool done);
+    void NoteModem(bool dsr, bool cts);
+    void NoteBatch(const SerialLineBatch& batch, const LineBatchResult& result);
     long Moved(CWireTrace::Kind kind, const uint8_t* data, long count);
     void NoteGone();
 

@@ -2,7 +2,8 @@
 # kestrum-cli loading several simulated receivers at once, as a production line does: one
 # that takes the load, one that answers a Flash block with an error byte and one that
 # vanishes in the middle of the Flash image; every port's result in the summary, also as
-# JSON; Ctrl-C aborting them all; and the mistakes in naming several ports.
+# JSON; one trace of them all; Ctrl-C aborting them all; and the mistakes in naming
+# several ports.
 set -u
 cli=$1
 sim=$2
@@ -45,6 +46,15 @@ check "JSON: the refused load" 0 $?
 grep -q "{\"port\": \"$vanishing\", \"code\": 7, \"result\": \"Error in Flash file loading\", \"status\": \"Error in Flash file loading\"" "$work/out"
 check "JSON: the vanished device" 0 $?
 grep -q '"completed": 1, "failed": 2, "exitStatus": 7}' "$work/out"; check "JSON totals" 0 $?
+
+# One trace for all: each record names its port.
+start_three
+load_three --trace "$work/trace.txt"
+check "traced exit status" 7 $?
+for port in "$good" "$refusing" "$vanishing"; do
+  grep -q "^ *[0-9.]*  $port  open$" "$work/trace.txt"; check "$port in the trace" 0 $?
+done
+grep -q "^ *[0-9.]*  $vanishing  the device has gone$" "$work/trace.txt"; check "the vanished device in the trace" 0 $?
 
 # Never power-cycled: both captures wait until Ctrl-C, which ends both as aborted.
 stop_other_sims

@@ -78,6 +78,14 @@ public:
         now = counts;
         return true;
     }
+    LineBatchResult RunLineBatch(const SerialLineBatch&, const std::function<bool()>&) override
+    {
+        ++batchesRun;
+        return batchResult;
+    }
+
+    LineBatchResult batchResult;
+    int batchesRun = 0;
 };
 
 class WireTraceTest : public ::testing::Test {
@@ -235,4 +243,54 @@ TEST_F(WireTraceTest, ActiveTraceWrapsEveryNewDeviceUntilItEnds)
     EXPECT_EQ(CWireTrace::Active(), nullptr);
     EXPECT_EQ(dynamic_cast<TracingSerialDevice*>(CreateSerialDevice("/dev/ttyS0").get()), nullptr);
     EXPECT_TRUE(CWireTrace::End()) << "nothing to end is no failure";
+}
+
+// A traced network port must still send a batch in one go (not call by call, a round trip
+// each); the trace shows its steps as the single calls would have, and where it ended.
+TEST_F(WireTraceTest, BatchRunsOnTheDeviceAndShowsItsStepsUpToWhereItEnded)
+{
+    SerialLineBatch batch;
+    batch.SetDtr(true);
+    batch.SetRts(true);
+    batch.ReadModem();
+    batch.SetRts(false);
+    batch.ReadModem();
+    batch.SetBreak(true);
+    batch.ReadModem();
+    batch.SetDtr(false);
+    struct Case {
+        const char* what;
+        LineBatchResult result;
+        std::vector<std::string> expected;
+    } const cases[] = {
+        {"completed",
+         {LineBatchResult::End::Completed, {{true, false}, {true, false}, {false, true}}, ""},
+         {"open", "DTR on", "RTS on", "DSR on, CTS off", "RTS off", "break on", "DSR off, CTS on",
+          "DTR off"}},
+        {"gone after the first read",
+         {LineBatchResult::End::Gone, {{true, false}}, "the server closed the connection"},
+         {"open", "DTR on", "RTS on", "DSR on, CTS off", "line batch ended: the server closed the connection",
+          "the device has gone"}},
+        {"stopped before any read",
+         {LineBatchResult::End::Stopped, {}, "stopped"},
+         {"open", "line batch ended: stopped"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto trace = Create();
+        auto scripted = std::make_unique<ScriptedDevice>();
+        ScriptedDevice& device = *scripted;
+        device.batchResult = c.result;
+        TracingSerialDevice traced(std::move(scripted), trace);
+        ASSERT_TRUE(traced.Open("rfc2217://x:1"));
+        const LineBatchResult result = traced.RunLineBatch(batch, {});
+        EXPECT_EQ(device.batchesRun, 1) << "the device's own batch, not single calls";
+        EXPECT_EQ(result.end, c.result.end);
+        EXPECT_EQ(result.reads.size(), c.result.reads.size());
+        ASSERT_TRUE(trace->Flush());
+        std::vector<std::string> whats;
+        for (const TraceRecord& record : ReadTrace(Path()))
+            whats.push_back(record.what);
+        EXPECT_EQ(whats, c.expected);
+    }
 }

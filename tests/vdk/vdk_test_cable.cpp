@@ -17,7 +17,10 @@ public:
     }
     ~WatchedDevice() override { Close(); }
 
-    bool Open(const std::string& name) override { return inner_->Open(name) && inner_->ApplySettings(EarlierSettings()); }
+    bool Open(const std::string& name) override
+    {
+        return inner_->Open(name) && inner_->ApplySettings(EarlierSettings());
+    }
     void Close() override
     {
         SerialLineSettings settings;
@@ -43,6 +46,11 @@ public:
         if (faults_.failModemReadsAfter >= 0 && log_->modemReads > uint64_t(faults_.failModemReadsAfter))
             return false;
         return inner_->GetModemStatus(dsr, cts);
+    }
+    // Each step through the calls above, so the cable sees and can fail every one.
+    LineBatchResult RunLineBatch(const SerialLineBatch& batch, const std::function<bool()>& stopped) override
+    {
+        return ISerialDevice::RunLineBatch(batch, stopped);
     }
 
 private:
@@ -74,7 +82,7 @@ private:
     std::optional<bool> break_;
 };
 
-}  // namespace
+} // namespace
 
 SerialLineSettings EarlierSettings()
 {
@@ -109,4 +117,4 @@ CProgrammingLink::DeviceFactory WatchedFactory(std::shared_ptr<CableLog> log, Ca
     };
 }
 
-}  // namespace kestrum::test
+} // namespace kestrum::test
