@@ -15,22 +15,11 @@
 // the time of every read and write; both read the machine's steady clock. The simulator
 // runs with --realtime, so that as root the machine's other work does not make the device
 // late; a byte's way through a bare pseudo-terminal to a waiting reader is measured apart,
-// as the loader's share of the wake-up. The load runs on a worker thread, as in the programs.
+// as the loader's share of the wake-up. Last, the device's own time writing its Flash after
+// the end frame, which the Flash stage holds, and the stage's ratio without it. The load runs
+// on a worker thread, as in the programs.
 //
 // Usage: load_throughput [path/to/kestrum-sim]
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <mutex>
-#include <signal.h>
-#include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
-
 #include "loader/boot_protocol.h"
 #include "loader/c_load_run.h"
 #include "loader/load_result.h"
@@ -44,13 +33,23 @@
 #include "sim/sim_time.h"
 #include "sim_process.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
-#include <fcntl.h>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
-#include <poll.h>
+#include <mutex>
 #include <sstream>
-#include <termios.h>
+#include <string>
+#include <thread>
+#include <vector>
 
 using namespace kestrum;
 using namespace kestrum::bench;
@@ -236,7 +235,7 @@ Figure TerminalWakeUp()
 // Splits the turnaround of every pair of Flash frames (see the top of this file) and prints
 // the figures, with the share that belongs to the simulator.
 void PrintTurnaround(const Mode& mode, PortNotes& notes, const DeviceSide& device, size_t frames,
-                     const Figure& terminal)
+                     const Figure& terminal, double flashSeconds)
 {
     constexpr size_t kFrame = 6 + boot::kBlockLength;
     const std::vector<SimTime> written = notes.ByteTimes(true);
@@ -289,6 +288,15 @@ void PrintTurnaround(const Mode& mode, PortNotes& notes, const DeviceSide& devic
         "  of the %.1f us a frame above the bound: loader %.1f us (reaction %.1f, terminal and wake-up "
         "%.1f), simulator %.1f us\n",
         period - bound, loader, parts[2].mean, terminal.mean, period - bound - loader);
+    // The device writes its Flash between the end frame and the final acknowledgement, all
+    // within the Flash stage: its time, not the line's.
+    const double writeSeconds = us(device.sent.back() - device.heard.back()) / 1e6;
+    std::printf(
+        "  the device's write after the end frame: %.0f ms; the Flash stage without it: %.1f%% of the "
+        "line bound\n",
+        writeSeconds * 1e3,
+        100.0 * static_cast<double>(kFlashPayload) / (flashSeconds - writeSeconds) /
+            (mode.rate / 10.0 * 512.0 / 519.0));
 }
 
 void RunMode(const std::string& program, const Mode& mode, const std::string& ram, const std::string& flash,
@@ -363,7 +371,8 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
     UnregisterSerialBackend(TimedPort::kPrefix);
     if (mode.paced && result == LOAD_OK)
         PrintTurnaround(mode, *notes, ReadWireLog(wireLog),
-                        (kFlashPayload + 24 + boot::kBlockLength) / boot::kBlockLength, terminal);
+                        (kFlashPayload + 24 + boot::kBlockLength) / boot::kBlockLength, terminal,
+                        flashSeconds);
 }
 
 } // namespace

@@ -93,11 +93,11 @@ CIniText::CIniText(std::string_view text)
     if (text.empty()) {
         return;
     }
-    finalLineEnd_ = text.back() == '\n';
     const size_t firstBreak = text.find('\n');
     if (firstBreak != std::string_view::npos && firstBreak > 0 && text[firstBreak - 1] == '\r') {
         lineEnd_ = "\r\n";
     }
+    lastLineEnd_ = text.back() == '\n' ? lineEnd_ : "";
     size_t start = 0;
     while (start < text.size()) {
         size_t stop = text.find('\n', start);
@@ -106,9 +106,13 @@ CIniText::CIniText(std::string_view text)
         }
         std::string_view line = text.substr(start, stop - start);
         // Only the CR of a CR LF line end is the file's; any other CR is part of the line
-        // and is written back as it was.
+        // and is written back as it was. A file cut off after the CR of its last line end
+        // keeps that CR where it was, and a set completes the line end.
         if (lineEnd_ == "\r\n" && !line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
+            if (stop == text.size()) {
+                lastLineEnd_ = "\r";
+            }
         }
         lines_.emplace_back(line);
         start = stop + 1;
@@ -160,7 +164,7 @@ bool CIniText::Set(std::string_view section, std::string_view key, std::string_v
     if (!Storable(section, key, value)) {
         return false;
     }
-    finalLineEnd_ = true;
+    lastLineEnd_ = lineEnd_;
     const auto range = FindSection(section);
     if (!range) {
         AppendSection(section, std::string(key) + "=" + std::string(value));
@@ -200,9 +204,7 @@ std::string CIniText::Render() const
     std::string text;
     for (size_t i = 0; i < lines_.size(); ++i) {
         text += lines_[i];
-        if (i + 1 < lines_.size() || finalLineEnd_) {
-            text += lineEnd_;
-        }
+        text += i + 1 < lines_.size() ? lineEnd_ : lastLineEnd_;
     }
     return text;
 }

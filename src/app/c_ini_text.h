@@ -42,7 +42,7 @@ private:
 
     std::vector<std::string> lines_;
     std::string lineEnd_ = "\n";
-    bool finalLineEnd_ = true;
+    std::string lastLineEnd_ = "\n";  // what follows the last line: a line end, nothing, or a lone CR
 };
 
 }  // namespace kestrum

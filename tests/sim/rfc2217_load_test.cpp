@@ -131,8 +131,8 @@ TEST(Rfc2217Load, ServerHangingUpMidLoadEndsTheRunWithItsResult)
     EXPECT_LT(took, std::chrono::seconds(30)) << "the run must not wait for the dead connection";
 }
 
-// The whole programming run, every DSR bit read back over the network: a minute of real
-// time, so it is one of the slow cases CI runs in one build only.
+// The whole programming run, every DSR bit read back over the network: seconds of real
+// time in any build, so it is one of the slow cases CI runs in one build only.
 TEST(Rfc2217LoadSlow, Vdk1ProgramAndVerifyOverTheNetwork)
 {
     auto unit = std::make_shared<Vdk1Model>();
