@@ -4,6 +4,7 @@
 #include "cli/load_summary.h"
 
 #include "app/temp_dir.h"
+#include "cli/caught_output.h"
 #include "link/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -27,28 +28,6 @@ PortLoadResult Result(std::string port, int code, std::string text, std::string 
 {
     return PortLoadResult{std::move(port), code, std::move(text), std::move(status), seconds, flashSeconds};
 }
-
-// What a display writes, caught in memory.
-class CaughtOutput {
-public:
-    CaughtOutput() : file_(open_memstream(&buffer_, &size_)) {}
-    ~CaughtOutput()
-    {
-        std::fclose(file_);
-        std::free(buffer_);
-    }
-    std::FILE* File() { return file_; }
-    std::string Text()
-    {
-        std::fflush(file_);
-        return std::string(buffer_, size_);
-    }
-
-private:
-    char* buffer_ = nullptr;
-    size_t size_ = 0;
-    std::FILE* file_;
-};
 
 } // namespace
 
