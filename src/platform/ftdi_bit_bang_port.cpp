@@ -75,8 +75,12 @@ bool FtdiBitBangPort::Fail(const std::string& what)
 bool FtdiBitBangPort::Claim(const UsbDeviceLocation& device)
 {
     const std::string node = DeviceNode(device);
+    if (::access(node.c_str(), F_OK) != 0) {
+        error_ = "the USB device " + node + " is not there";
+        return false;
+    }
     if (::access(node.c_str(), R_OK | W_OK) != 0) {
-        error_ = "no permission to use " + node;
+        error_ = "no permission to use " + node + " (the README's udev rule gives it to the group plugdev)";
         return false;
     }
     if (device.interfaceNumber < 0 || device.interfaceNumber > INTERFACE_D - INTERFACE_A) {

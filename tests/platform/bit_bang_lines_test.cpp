@@ -1,4 +1,5 @@
 #include "platform/c_bit_bang_lines.h"
+#include "platform/ftdi_bit_bang_port.h"
 
 #include <gtest/gtest.h>
 
@@ -76,4 +77,16 @@ TEST(BitBangLines, EachChangeIsOnePinStateAtTheLevelsOfTheSerialPort)
     EXPECT_TRUE(gone.reads.empty());
     lines.Close();
     EXPECT_FALSE(port.opened);
+}
+
+// The adapter's own port (libftdi1's, or in a build without it the one that says so): a USB
+// device that is not there is refused with a reason, and nothing is held.
+TEST(FtdiBitBangPort, AnAdapterThatIsNotThereIsRefusedWithItsReason)
+{
+    std::unique_ptr<IBitBangPort> port = CreateFtdiBitBangPort();
+    EXPECT_FALSE(port->Open({999, 999, 0}, 0x15, CBitBangLines::kDefaultStatesPerSecond));
+    EXPECT_FALSE(port->LastError().empty());
+    std::vector<uint8_t> states{0xFF}, samples(1);
+    EXPECT_EQ(port->Exchange(states, samples), IBitBangPort::Transfer::Failed);
+    port->Close();
 }
