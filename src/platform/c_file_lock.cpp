@@ -17,7 +17,7 @@ constexpr auto kRetryStep = std::chrono::milliseconds(10);
 }  // namespace
 
 CFileLock::CFileLock(const std::string& lockPath, std::chrono::milliseconds wait)
-    : fd_(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666))
+    : fd_(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666))
 {
     if (!fd_.Valid()) {
         error_ = "Cannot open " + lockPath + ": " + std::strerror(errno);

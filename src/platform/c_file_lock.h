@@ -19,7 +19,8 @@ public:
     };
 
     // Creates lockPath when missing (it is left in place: removing it would let a third
-    // program lock a new file while the second still waits on the old one).
+    // program lock a new file while the second still waits on the old one). A symbolic
+    // link there is not followed: the lock is then unusable.
     CFileLock(const std::string& lockPath, std::chrono::milliseconds wait);
     CFileLock(const CFileLock&) = delete;
     CFileLock& operator=(const CFileLock&) = delete;
