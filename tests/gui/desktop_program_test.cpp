@@ -13,44 +13,37 @@
 #include "desktop_fixture.h"
 #include "gui/c_main_frame.h"
 #include "gui/desktop_program.h"
+#include "platform/file_descriptor.h"
 
 using namespace kestrum;
 using namespace kestrum::test;
 
 namespace {
 
-// What the program writes on stderr while the object lives.
+// What the program writes on stderr until Text() is asked for.
 class StderrCatcher {
 public:
-    StderrCatcher() : saved_(::dup(STDERR_FILENO))
+    explicit StderrCatcher(std::string path) : path_(std::move(path)), saved_(::dup(STDERR_FILENO))
     {
         std::fflush(stderr);
-        ::dup2(::fileno(file_), STDERR_FILENO);
+        ::dup2(FileDescriptor(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)).Get(), STDERR_FILENO);
     }
     ~StderrCatcher() { Restore(); }
     std::string Text()
     {
         Restore();
-        std::string text;
-        std::rewind(file_);
-        for (int c; (c = std::fgetc(file_)) != EOF;)
-            text += static_cast<char>(c);
-        return text;
+        return ReadFile(path_);
     }
 
 private:
     void Restore()
     {
-        if (saved_ < 0)
-            return;
         std::fflush(stderr);
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
+        ::dup2(saved_.Get(), STDERR_FILENO);
     }
 
-    std::FILE* file_ = std::tmpfile();
-    int saved_;
+    std::string path_;
+    FileDescriptor saved_;
 };
 
 // Runs the program until its main window is up, lets visit look at it, then closes it.
@@ -124,7 +117,7 @@ private Q_SLOTS:
         QCOMPARE(::chmod(desktop.SettingsPath().c_str(), 0444), 0);
         struct stat before {};
         QCOMPARE(::stat(desktop.SettingsPath().c_str(), &before), 0);
-        StderrCatcher err;
+        StderrCatcher err(desktop.SettingsPath() + ".stderr");
         QString title;
         QString status;
         const int exitStatus = RunAndClose(desktop, [&](CMainFrame& frame) {
