@@ -1,10 +1,6 @@
 #include "platform/c_low_latency_request.h"
 
-#include <linux/tty_flags.h>
-
 namespace kestrum {
-
-const int CLowLatencyRequest::kFlag = ASYNC_LOW_LATENCY;
 
 CLowLatencyRequest::CLowLatencyRequest(std::shared_ptr<ISerialFlags> flags) : flags_(std::move(flags)) {}
 
@@ -15,12 +11,12 @@ LowLatencyMode CLowLatencyRequest::Ask(int fd)
     int flags = 0;
     if (!flags_->Read(fd, flags))
         return mode_ = LowLatencyMode::Refused;
-    if (flags & kFlag)
+    if (flags & kLowLatencySerialFlag)
         return mode_ = LowLatencyMode::AlreadyOn;
-    if (!flags_->Write(fd, flags | kFlag))
+    if (!flags_->Write(fd, flags | kLowLatencySerialFlag))
         return mode_ = LowLatencyMode::Refused;
     int now = 0;
-    if (!flags_->Read(fd, now) || !(now & kFlag)) {
+    if (!flags_->Read(fd, now) || !(now & kLowLatencySerialFlag)) {
         flags_->Write(fd, flags); // not taken as asked: the driver stays as found
         return mode_ = LowLatencyMode::Refused;
     }

@@ -15,8 +15,6 @@ namespace kestrum {
 // nothing and costs one call.
 class CLowLatencyRequest {
 public:
-    static const int kFlag; // ASYNC_LOW_LATENCY
-
     explicit CLowLatencyRequest(std::shared_ptr<ISerialFlags> flags = SystemSerialFlags());
 
     // Asks the driver of fd for the mode and remembers the flags it had.

@@ -1,9 +1,12 @@
 #include "platform/serial_flags.h"
 
 #include <linux/serial.h>
+#include <linux/tty_flags.h>
 #include <sys/ioctl.h>
 
 namespace kestrum {
+
+const int kLowLatencySerialFlag = ASYNC_LOW_LATENCY;
 
 namespace {
 

@@ -16,6 +16,10 @@ public:
     virtual bool Write(int fd, int flags) = 0;
 };
 
+// The flag that asks the driver for low-latency mode (ASYNC_LOW_LATENCY); users may set it
+// on a port they have open.
+extern const int kLowLatencySerialFlag;
+
 // The driver's own flags, through the ioctls.
 std::shared_ptr<ISerialFlags> SystemSerialFlags();
 

@@ -27,8 +27,8 @@ public:
         ++writes_;
         if (driver_ == Driver::Refuses)
             return false;
-        flags_ = driver_ == Driver::DropsTheBit ? flags & ~CLowLatencyRequest::kFlag : flags;
-        lowLatencySeen_ = lowLatencySeen_ || (flags_ & CLowLatencyRequest::kFlag) != 0;
+        flags_ = driver_ == Driver::DropsTheBit ? flags & ~kLowLatencySerialFlag : flags;
+        lowLatencySeen_ = lowLatencySeen_ || (flags_ & kLowLatencySerialFlag) != 0;
         return true;
     }
 

@@ -32,7 +32,7 @@ TEST(LowLatency, AskedAtOpenAndTheFlagsFoundPutBackAtClose)
         int writes; // the ask and, for a grant, the taking back
     } const cases[] = {
         {FakeSerialFlags::Driver::Grants, kOtherFlags, LowLatencyMode::Granted, 2},
-        {FakeSerialFlags::Driver::Grants, kOtherFlags | CLowLatencyRequest::kFlag, LowLatencyMode::AlreadyOn,
+        {FakeSerialFlags::Driver::Grants, kOtherFlags | kLowLatencySerialFlag, LowLatencyMode::AlreadyOn,
          0},
         {FakeSerialFlags::Driver::Refuses, kOtherFlags, LowLatencyMode::Refused, 0},
         {FakeSerialFlags::Driver::DropsTheBit, kOtherFlags, LowLatencyMode::Refused, 2},
@@ -44,7 +44,7 @@ TEST(LowLatency, AskedAtOpenAndTheFlagsFoundPutBackAtClose)
         ASSERT_TRUE(device.Open(pty.SlaveName()));
         EXPECT_EQ(device.LowLatency(), c.mode);
         if (c.mode == LowLatencyMode::Granted) {
-            EXPECT_EQ(driver->Flags(), kOtherFlags | CLowLatencyRequest::kFlag);
+            EXPECT_EQ(driver->Flags(), kOtherFlags | kLowLatencySerialFlag);
         }
         device.Close();
         EXPECT_EQ(driver->Flags(), c.flagsFound) << "every flag as it was found";
