@@ -1,26 +1,15 @@
 #include "app/c_settings_file.h"
 
 #include "app/c_ini_text.h"
-#include "app/file_replace.h"
-#include "platform/file_descriptor.h"
+#include "platform/file_replace.h"
+#include "platform/c_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrum {
 
 namespace {
-
-std::string SystemError(const std::string& what, const std::string& path)
-{
-    return what + " " + path + ": " + std::strerror(errno);
-}
 
 int ParseInt(const std::string& text, int defaultValue)
 {
@@ -60,17 +49,16 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
         error = "No settings file";
         return false;
     }
-    // Non-blocking open, so a path that names a FIFO cannot hang the reader.
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid()) {
-        if (errno == ENOENT) {
+    // Never blocks: a path that names a FIFO cannot hang the reader.
+    CFile file;
+    if (!file.Open(path_, CFile::Access::Read)) {
+        if (file.Missing()) {
             return true;
         }
-        error = SystemError("Cannot read", path_);
+        error = "Cannot read " + path_ + ": " + file.ErrorText();
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (file.GetKind() != CFile::Kind::Regular) {
         error = "Not a regular file: " + path_;
         return false;
     }
@@ -78,12 +66,9 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
     // bytes, so a buffer of the largest size allowed would cost more than the reading.
     char piece[16384];
     while (content.size() <= kMaxFileSize) {
-        const ssize_t got = ::read(fd.Get(), piece, sizeof piece);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const long got = file.Read(piece, sizeof piece);
         if (got < 0) {
-            error = SystemError("Cannot read", path_);
+            error = "Cannot read " + path_ + ": " + file.ErrorText();
             content.clear();
             return false;
         }
