@@ -74,7 +74,7 @@ void AppendDataLine(std::string& out, const uint8_t* data, size_t count, size_t 
 std::shared_ptr<CWireTrace> CWireTrace::Create(const std::string& path, const std::string& heading,
                                                std::string& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "we");
+    std::FILE* file = std::fopen(path.c_str(), "wbe");
     if (file == nullptr) {
         error = "cannot write the trace " + path + ": " + std::strerror(errno);
         return nullptr;
