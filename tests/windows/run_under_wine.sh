@@ -45,7 +45,7 @@ start_sim --device receiver --rate 9600
 ln -sf "$port" "$WINEPREFIX/dosdevices/com7"
 wine "$cli" info -p 7 >"$work/out" 2>"$work/err"
 check "info through COM7 exit status" 0 $?
-grep -q "^Found receiver at 9600$" "$work/err"; check "info found the receiver by the rate search" 0 $?
+tr -d '\r' <"$work/err" | grep -q "^Found receiver at 9600$"; check "info found the receiver by the rate search" 0 $?
 wine "$cli" load -p COM7 -c soft -r "$ram" -f "$flash" >"$work/out" 2>"$work/err"
 check "soft-break load through COM7 exit status" 0 $?
 check "load result" "Loading completed" "$(tr -d '\r' <"$work/out")"
