@@ -13,7 +13,7 @@
 
 #include "app/build_date.h"
 #include "app/c_kestrum_app.h"
-#include "app/file_replace.h"
+#include "platform/file_replace.h"
 #include "app/program_identity.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_loader.h"

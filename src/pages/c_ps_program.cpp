@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTimerEvent>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "app/c_kestrum_app.h"
 #include "gui/c_lamp_ctrl.h"
@@ -47,8 +47,8 @@ constexpr int kBoxWidth = 138;
 // What a directory search finds: anything at all under that name.
 bool Exists(const std::string& path)
 {
-    struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+    std::error_code error;
+    return !path.empty() && std::filesystem::exists(path, error);
 }
 
 std::string Text(const CPathComboBox* box)
