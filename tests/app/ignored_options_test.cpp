@@ -12,24 +12,13 @@ CommandLineOptions Options(std::vector<std::string> arguments)
     return ParseCommandLine(arguments);
 }
 
-OptionsInUse InUse()
-{
-    OptionsInUse used;
-    used.port = "/dev/ttyS0";
-    used.speed = "115200";
-    return used;
-}
-
 }  // namespace
 
-// Each value the window ignored is named once, with what the window uses instead.
+// Each value the window ignored is named once, with what is used instead; applied values,
+// and a -p that the refused automatic load names itself, say nothing.
 TEST(IgnoredOptions, EachIgnoredValueIsNamedWithWhatIsUsed)
 {
-    OptionsInUse used = InUse();
-    used.handshaking = 1;
-    used.deviceKind = 1;
-    used.captureMethod = 0;
-    used.unofferedPort = "/nonexistent/tty";
+    const OptionsInUse used{"/nonexistent/tty", "/dev/ttyS0", "115200", 1, 1, 0};
     const std::vector<std::string> expected = {
         "-p /nonexistent/tty is not a port this program offers: No such file or directory; using /dev/ttyS0",
         "-s 12345 is not a rate this program offers; using 115200",
@@ -41,28 +30,8 @@ TEST(IgnoredOptions, EachIgnoredValueIsNamedWithWhatIsUsed)
                                           "hard"}),
                                  used),
               expected);
-}
-
-TEST(IgnoredOptions, AppliedValuesAndAbsentOnesSayNothing)
-{
-    OptionsInUse used = InUse();
-    used.speed = "9600";
-    used.deviceKind = 2;
-    used.captureMethod = 1;
-    EXPECT_TRUE(IgnoredOptionNotes(Options({"-s", "9600", "-hs", "none", "-d", "vdk1-unit", "-c", "soft"}), used)
-                    .empty());
-    EXPECT_TRUE(IgnoredOptionNotes(Options({"-e"}), InUse()).empty());
-    // Without arguments nothing was asked for, whatever the pages use.
-    used.unofferedPort = "COM3";
-    EXPECT_TRUE(IgnoredOptionNotes(CommandLineOptions{}, used).empty());
-}
-
-// With -a the refused automatic load names the port; a second line would only repeat it.
-TEST(IgnoredOptions, AnUnofferedPortIsLeftToTheAutomaticLoad)
-{
-    OptionsInUse used = InUse();
-    used.unofferedPort = "COM";
-    EXPECT_EQ(IgnoredOptionNotes(Options({"-p", "", "-a"}), used), std::vector<std::string>{});
-    EXPECT_EQ(IgnoredOptionNotes(Options({"-p", ""}), used),
-              std::vector<std::string>{"-p COM is not a port this program offers: not a device path; using /dev/ttyS0"});
+    EXPECT_EQ(IgnoredOptionNotes(Options({"-p", "/nonexistent/tty", "-a"}), used), std::vector<std::string>{});
+    const OptionsInUse applied{"", "/dev/ttyS0", "9600", 0, 2, 1};
+    EXPECT_EQ(IgnoredOptionNotes(Options({"-s", "9600", "-hs", "none", "-d", "vdk1-unit", "-c", "soft"}), applied),
+              std::vector<std::string>{});
 }

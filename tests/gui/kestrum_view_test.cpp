@@ -16,16 +16,6 @@
 using namespace kestrum;
 using namespace kestrum::test;
 
-namespace {
-
-std::string WriteImage(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
-}
-
-}  // namespace
 
 class KestrumViewTest : public QObject {
     Q_OBJECT
@@ -74,8 +64,10 @@ private Q_SLOTS:
     void AutomaticLoadStartsOnNoPortButTheOneNamed()
     {
         TempDir images;
-        const std::string ram = WriteImage(images / "ram.ldr", BuildRamImage({true, 20, "", 100}));
-        const std::string flash = WriteImage(images / "main.ldp", BuildFlashImage({20, "9.1", 600, true}));
+        const auto ram = BuildRamImage({true, 20, "", 100});
+        const auto flash = BuildFlashImage({20, "9.1", 600, true});
+        WriteFile(images / "ram.ldr", std::string(ram.begin(), ram.end()));
+        WriteFile(images / "main.ldp", std::string(flash.begin(), flash.end()));
         WriteFile(images / "plain", "");
         const std::pair<std::string, std::string> cases[] = {
             {images / "missing", "Port " + (images / "missing") + " is not available: No such file or directory"},
@@ -90,7 +82,7 @@ private Q_SLOTS:
             config.powerCycleAfterMs = 200;
             stored.push_back(std::make_shared<ReceiverModel>(config));
             desks.push_back(std::make_unique<SimulatedDesk>(
-                stored.back(), std::vector<std::string>{"-p", named, "-r", ram, "-f", flash, "-c", "pwr", "-a", "-e"}, ""));
+                stored.back(), std::vector<std::string>{"-p", named, "-r", images / "ram.ldr", "-f", images / "main.ldp", "-a", "-e"}, ""));
             notices.push_back(std::make_unique<CaughtOutput>());
             desks.back()->Frame().View()->SetNoticeStream(notices.back()->File());
         }
