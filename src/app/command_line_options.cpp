@@ -4,6 +4,8 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#include "platform/platform_texts.h"
+
 namespace kestrum {
 
 namespace {
@@ -119,11 +121,11 @@ CommandLineOptions ParseCommandLine(int argc, const char* const* argv)
 
 std::string CommandLineHelpText()
 {
-    static constexpr std::array<std::string_view, 16> kPieces = {
+    // The lines for -p say how this platform names its ports.
+    static constexpr std::array<std::string_view, 15> kPieces = {
         "\t Command line options:\r\n\r\n",
         "-h\t   get this help screen.\r\n",
-        "-p  port\t   name of used PC port (COM1, COM2, ...) or number (1,2, ...);\r\n",
-        "\t   default: COM1.\r\n",
+        kPortOptionHelp,
         "-s  speed\t   port speed (600..460800); default: 115200.\r\n",
         "-hs  mode\t   handshaking mode (none, rts); default: none.\r\n\r\n",
         "-d  device\t   type of device (rec, pbr, vdk1); default: rec.\r\n",

@@ -76,4 +76,9 @@ bool ReplaceFileContent(const std::string& path, const std::string& content, std
     return true;
 }
 
+std::string ReplaceTargetPath(const std::string& path)
+{
+    return ReplaceTarget(path).string();
+}
+
 }  // namespace kestrum

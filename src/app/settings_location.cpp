@@ -52,6 +52,25 @@ std::string CreateIfMissing(const std::string& path)
     return regular ? "" : path + ": not a regular file";
 }
 
+// A regular file the user lets us read but not write: no write permission for anyone
+// (respected even by root, who could write it), none for us, or a read-only file system.
+bool ReadableButNotWritable(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || ::access(path.c_str(), R_OK) != 0)
+        return false;
+    return (info.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// The settings file at path, created when missing; a read-only one is taken as it is.
+SettingsLocation Claim(const std::string& path, std::string& reason)
+{
+    if (ReadableButNotWritable(path))
+        return {path, "", true};
+    reason = CreateIfMissing(path);
+    return reason.empty() ? SettingsLocation{path, "", false} : SettingsLocation{};
+}
+
 std::string ConfigBase(const SettingsEnvironment& environment)
 {
     if (!environment.configHome.empty() && environment.configHome.front() == '/') {
@@ -64,20 +83,22 @@ std::string ConfigBase(const SettingsEnvironment& environment)
 }
 
 // The per-user place; its directory is created as needed.
-std::string TryConfigDirectory(const SettingsEnvironment& environment, std::string& path)
+SettingsLocation TryConfigDirectory(const SettingsEnvironment& environment, std::string& reason)
 {
     const std::string base = ConfigBase(environment);
     if (base.empty()) {
-        return "no home directory or XDG_CONFIG_HOME is known";
+        reason = "no home directory or XDG_CONFIG_HOME is known";
+        return {};
     }
     const std::filesystem::path dir = std::filesystem::path(base) / "kestrum";
     std::error_code error;
     std::filesystem::create_directories(dir, error);
-    path = (dir / kSettingsFileName).string();
+    const std::string path = (dir / kSettingsFileName).string();
     if (error) {
-        return dir.string() + ": " + error.message();
+        reason = dir.string() + ": " + error.message();
+        return {};
     }
-    return CreateIfMissing(path);
+    return Claim(path, reason);
 }
 
 bool IsInside(const std::filesystem::path& dir, const std::string& tree)
@@ -123,24 +144,23 @@ SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment)
         std::error_code error;
         const auto absolute = std::filesystem::absolute(environment.explicitPath, error);
         const std::string path = error ? environment.explicitPath : absolute.string();
-        const std::string reason = CreateIfMissing(path);
-        if (reason.empty()) {
-            return {path, ""};
+        std::string reason;
+        if (SettingsLocation location = Claim(path, reason); location.Found()) {
+            return location;
         }
         return {"", "Cannot use the settings file named by KESTRUM_INI: " + reason};
     }
     std::string reasons;
     if (const std::string path = BesideProgramPath(environment); !path.empty()) {
-        const std::string reason = CreateIfMissing(path);
-        if (reason.empty()) {
-            return {path, ""};
+        std::string reason;
+        if (SettingsLocation location = Claim(path, reason); location.Found()) {
+            return location;
         }
         reasons = reason + "; ";
     }
-    std::string path;
-    const std::string reason = TryConfigDirectory(environment, path);
-    if (reason.empty()) {
-        return {path, ""};
+    std::string reason;
+    if (SettingsLocation location = TryConfigDirectory(environment, reason); location.Found()) {
+        return location;
     }
     return {"", "Cannot create the settings file " + std::string(kSettingsFileName) + ": " + reasons + reason};
 }

@@ -22,8 +22,9 @@ struct SettingsEnvironment {
 
 // The settings file found at start-up, or why there is none.
 struct SettingsLocation {
-    std::string path;   // empty when no place could be had
-    std::string error;  // the reason, for the user, when path is empty
+    std::string path;        // empty when no place could be had
+    std::string error;       // the reason, for the user, when path is empty
+    bool readOnly = false;   // a file that may be read but not written: used, never saved
 
     bool Found() const { return !path.empty(); }
 };
@@ -33,10 +34,11 @@ struct SettingsLocation {
 std::string BesideProgramPath(const SettingsEnvironment& environment);
 
 // Finds the settings file and creates it empty where it is missing: $KESTRUM_INI when
-// set; otherwise kestrum.ini beside the executable (unless installed) when it can be
-// opened for writing there (an existing file, or one it may create); otherwise
-// $XDG_CONFIG_HOME/kestrum/kestrum.ini (default ~/.config/...), creating the directory,
-// so a copy installed in a read-only directory still keeps its settings.
+// set; otherwise kestrum.ini beside the executable (unless installed) when it exists or
+// can be created there; otherwise $XDG_CONFIG_HOME/kestrum/kestrum.ini (default
+// ~/.config/...), creating the directory, so a copy installed in a read-only directory
+// still keeps its settings. An existing file that can be read but not written (mode 444,
+// another user's, a read-only mount) is used as it stands, marked readOnly.
 SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment);
 SettingsLocation PrepareSettingsFile();
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/platform_texts.h"
+
 namespace kestrum {
 
 namespace {
@@ -131,8 +133,7 @@ std::string CliUsageText()
            "  help    show this text (also -h, --help); --version shows the version\n"
            "\n"
            "Options (omitted ones come from kestrum.ini when present, which is never written):\n"
-           "  -p port     serial port: a device path (/dev/ttyUSB0) or rfc2217://host:port;\n"
-           "              for load repeated, or a list (-p /dev/ttyUSB0,/dev/ttyUSB1), for several\n"
+           + std::string(kCliPortOptionHelp) +
            "  -s speed    port speed (600..460800); default: 115200\n"
            "  -hs mode    handshaking mode (none, rts); default: none\n"
            "  -d device   type of device (rec, pbr, vdk1); default: rec\n"

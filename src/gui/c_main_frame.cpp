@@ -179,8 +179,20 @@ void CMainFrame::showEvent(QShowEvent* event)
     clockTimer_.start(kClockTimerMs, this);
     statusTimer_.start(kStatusTimerMs, this);
     ShowClock();
-    if (!positionApplied_)
+    if (!positionApplied_) {
         RestorePosition();
+        ShowStartWarning();
+    }
+}
+
+// Said once, after the pages have set their first texts: the settings file found at start
+// is read-only or unreadable. It shows at the status timer's first tick.
+void CMainFrame::ShowStartWarning()
+{
+    if (app_.StartWarning().empty())
+        return;
+    mainStatus_.SetStatus(app_.StartWarning(), true);
+    mainStatus_.Event().Set();
 }
 
 // A position of 0 on either axis means none was stored. One outside every screen (a

@@ -1,4 +1,5 @@
 #include "app/command_line_options.h"
+#include "platform/platform_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -110,13 +111,21 @@ TEST(CommandLine, PortValuesGetTheComPrefixUnlessPathsUrlsOrDevices)
     EXPECT_TRUE(Parse({"-p", "-a"}).autoLoad);
 }
 
-TEST(CommandLine, HelpTextIsTheFixedText)
+// The lines for -p tell what this platform takes (on Linux no COM names, which match no
+// port there); every other line is the program's fixed text.
+TEST(CommandLine, HelpTextIsTheFixedTextWithThePlatformsPortNames)
 {
+    const std::string portLines =
+        std::string_view(kPlatformName) == "Linux"
+            ? "-p  port\t   name of used PC port: a device path (/dev/ttyUSB0, ...),\r\n"
+              "\t   a name under /dev (ttyUSB0, ...) or rfc2217://host:port;\r\n"
+              "\t   default: the first port found.\r\n"
+            : "-p  port\t   name of used PC port (COM1, COM2, ...) or number (1,2, ...);\r\n"
+              "\t   default: COM1.\r\n";
     const std::string expected =
         "\t Command line options:\r\n\r\n"
-        "-h\t   get this help screen.\r\n"
-        "-p  port\t   name of used PC port (COM1, COM2, ...) or number (1,2, ...);\r\n"
-        "\t   default: COM1.\r\n"
+        "-h\t   get this help screen.\r\n" +
+        portLines +
         "-s  speed\t   port speed (600..460800); default: 115200.\r\n"
         "-hs  mode\t   handshaking mode (none, rts); default: none.\r\n\r\n"
         "-d  device\t   type of device (rec, pbr, vdk1); default: rec.\r\n"

@@ -1,0 +1,45 @@
+#include "platform/c_file_lock.h"
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+namespace kestrum {
+
+namespace {
+
+// flock has no time-out of its own: it is tried this often until the wait is over.
+constexpr auto kRetryStep = std::chrono::milliseconds(10);
+
+}  // namespace
+
+CFileLock::CFileLock(const std::string& lockPath, std::chrono::milliseconds wait)
+    : fd_(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666))
+{
+    if (!fd_.Valid()) {
+        error_ = "Cannot open " + lockPath + ": " + std::strerror(errno);
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0) {
+            state_ = State::Held;
+            return;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error_ = "Cannot lock " + lockPath + ": " + std::strerror(errno);
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            state_ = State::TimedOut;
+            error_ = "another program has held " + lockPath + " for " + std::to_string(wait.count()) + " ms";
+            return;
+        }
+        std::this_thread::sleep_for(kRetryStep);
+    }
+}
+
+}  // namespace kestrum
