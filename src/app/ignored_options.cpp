@@ -38,11 +38,13 @@ std::vector<std::string> IgnoredOptionNotes(const CommandLineOptions& options, c
     if (!options.speed.empty() && options.speed != used.speed)
         notes.push_back(Note("-s", options.speed, "a rate", used.speed));
     if (!options.handshaking.empty() && options.handshaking != "none" && options.handshaking != "rts")
-        notes.push_back(Note("-hs", options.handshaking, "a handshaking mode", WordOf(kHandshakingWords, used.handshaking)));
+        notes.push_back(
+            Note("-hs", options.handshaking, "a handshaking mode", WordOf(kHandshakingWords, used.handshaking)));
     if (!options.device.empty() && DeviceKindFromOption(options.device) < 0)
         notes.push_back(Note("-d", options.device, "a device type", WordOf(kDeviceWords, used.deviceKind)));
-    if (!options.captureMethod.empty() && CaptureMethodFromOption(options.captureMethod) != used.captureMethod)
-        notes.push_back(Note("-c", options.captureMethod, "a capture method", WordOf(kCaptureWords, used.captureMethod)));
+    const std::string& method = options.captureMethod;
+    if (!method.empty() && CaptureMethodFromOption(method) != used.captureMethod)
+        notes.push_back(Note("-c", method, "a capture method", WordOf(kCaptureWords, used.captureMethod)));
     return notes;
 }
 

@@ -127,7 +127,8 @@ void CKestrumView::ReportIgnoredOptions()
     used.port = connection.SelectedText(CConnectionSelection::kPort);
     used.speed = connection.SelectedText(CConnectionSelection::kRate);
     const int handshaking = connection.Selected(CConnectionSelection::kHandshaking);
-    used.handshaking = handshaking == CConnectionSelection::kNone ? connection.Stored().handshaking : handshaking;
+    used.handshaking =
+        handshaking == CConnectionSelection::kNone ? connection.Stored().handshaking : handshaking;
     used.deviceKind = sheet_->Device().GetDeviceKind();
     used.captureMethod = sheet_->Program().Settings().CaptureMethod(used.deviceKind);
     for (const std::string& note : IgnoredOptionNotes(app_.Options(), used))

@@ -154,11 +154,10 @@ TEST(IgnoredOptions, EachIgnoredValueIsNamedWithWhatIsUsed)
         "-d REC is not a device type this program offers; using pbr",
         "-c hard is not a capture method this program offers; using pwr",
     };
-    EXPECT_EQ(IgnoredOptionNotes(Parse({"-p", "/nonexistent/tty", "-s", "12345", "-hs", "RTS", "-d", "REC", "-c", "hard"}),
-                                 used),
-              expected);
+    const auto ignored = Parse({"-p", "/nonexistent/tty", "-s", "12345", "-hs", "RTS", "-d", "REC", "-c", "hard"});
+    EXPECT_EQ(IgnoredOptionNotes(ignored, used), expected);
     EXPECT_EQ(IgnoredOptionNotes(Parse({"-p", "/nonexistent/tty", "-a"}), used), std::vector<std::string>{});
     const OptionsInUse applied{"", "/dev/ttyS0", "9600", 0, 2, 1};
-    EXPECT_EQ(IgnoredOptionNotes(Parse({"-s", "9600", "-hs", "none", "-d", "vdk1-unit", "-c", "soft"}), applied),
-              std::vector<std::string>{});
+    const auto taken = Parse({"-s", "9600", "-hs", "none", "-d", "vdk1-unit", "-c", "soft"});
+    EXPECT_EQ(IgnoredOptionNotes(taken, applied), std::vector<std::string>{});
 }

@@ -48,8 +48,10 @@ printf '[PortSettings]\nName=%s\n' "$port" >"$work/stored.ini"
 KESTRUM_INI="$work/stored.ini" timeout 10 "$kestrum" -p /dev/nonexistent -r "$work/rx/ramimage.ldr" \
   -f "$work/rx/main.ldp" -c pwr -a -e 2>"$work/err"
 check "-a with a port not offered leaves the program open" 124 $?
-check "the refusal on stderr" 1 "$(grep -cx "kestrum: Port /dev/nonexistent is not available: No such file or directory" "$work/err")"
-KESTRUM_INI="$work/stored.ini" timeout 60 "$kestrum" -p "$named" -r "$work/rx/ramimage.ldr" -f "$work/rx/main.ldp" -c pwr -a -e
+refusal="kestrum: Port /dev/nonexistent is not available: No such file or directory"
+check "the refusal on stderr" 1 "$(grep -cx "$refusal" "$work/err")"
+KESTRUM_INI="$work/stored.ini" timeout 60 "$kestrum" -p "$named" -r "$work/rx/ramimage.ldr" \
+  -f "$work/rx/main.ldp" -c pwr -a -e
 check "-a on the named device exit status" 0 $?
 check "the named device was loaded" "8.1 desktop" "$(port=$named firmware -d rec)"
 kill "$sim_pid" && wait "$sim_pid"

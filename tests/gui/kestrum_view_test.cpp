@@ -40,8 +40,8 @@ private Q_SLOTS:
     void ArgumentsWithoutAutoLoadStartNothing()
     {
         DesktopFixture desktop;
-        CMainFrame frame(desktop.Start({"-s", "12345", "-e", "-d", "REC", "-p", "/nonexistent/tty", "-c", "fast"}),
-                         desktop.Hooks());
+        CKestrumApp& app = desktop.Start({"-s", "12345", "-e", "-d", "REC", "-p", "/nonexistent/tty", "-c", "fast"});
+        CMainFrame frame(app, desktop.Hooks());
         CaughtOutput notices;
         frame.View()->SetNoticeStream(notices.File());
         CPSLoader* sheet = frame.View()->Sheet();
@@ -51,8 +51,8 @@ private Q_SLOTS:
         QCOMPARE(sheet->currentIndex(), int(CPSLoader::kConnectionPage));
         const std::string port = sheet->Connection().Selection().SelectedText(CConnectionSelection::kPort);
         QCOMPARE(notices.Text(),
-                 "kestrum: -p /nonexistent/tty is not a port this program offers: No such file or directory; using " +
-                     port + "\n"
+                 "kestrum: -p /nonexistent/tty is not a port this program offers: No such file or directory; "
+                 "using " + port + "\n"
                      "kestrum: -s 12345 is not a rate this program offers; using 115200\n"
                      "kestrum: -d REC is not a device type this program offers; using rec\n"
                      "kestrum: -c fast is not a capture method this program offers; using pwr\n");
@@ -70,7 +70,8 @@ private Q_SLOTS:
         WriteFile(images / "main.ldp", std::string(flash.begin(), flash.end()));
         WriteFile(images / "plain", "");
         const std::pair<std::string, std::string> cases[] = {
-            {images / "missing", "Port " + (images / "missing") + " is not available: No such file or directory"},
+            {images / "missing",
+             "Port " + (images / "missing") + " is not available: No such file or directory"},
             {"", "Port COM is not available: not a device path"},
             {images / "plain", "Port " + (images / "plain") + " is not available: not a serial device"},
         };
@@ -81,8 +82,9 @@ private Q_SLOTS:
             ReceiverConfig config;
             config.powerCycleAfterMs = 200;
             stored.push_back(std::make_shared<ReceiverModel>(config));
-            desks.push_back(std::make_unique<SimulatedDesk>(
-                stored.back(), std::vector<std::string>{"-p", named, "-r", images / "ram.ldr", "-f", images / "main.ldp", "-a", "-e"}, ""));
+            const std::vector<std::string> arguments = {"-p", named, "-r", images / "ram.ldr", "-f", images / "main.ldp",
+                                                        "-a", "-e"};
+            desks.push_back(std::make_unique<SimulatedDesk>(stored.back(), arguments, ""));
             notices.push_back(std::make_unique<CaughtOutput>());
             desks.back()->Frame().View()->SetNoticeStream(notices.back()->File());
         }

@@ -230,7 +230,8 @@ private Q_SLOTS:
         // The prompt with its title bar stands on the "Firmware" group, centred on the page.
         const auto* firmware = bench.Page().findChild<QGroupBox*>();
         QCOMPARE(promptFrame.bottom(), firmware->mapToGlobal(QPoint(0, firmware->height() - 1)).y());
-        QVERIFY(qAbs(promptFrame.center().x() - bench.Page().mapToGlobal(bench.Page().rect().center()).x()) <= 1);
+        const int pageCentre = bench.Page().mapToGlobal(bench.Page().rect().center()).x();
+        QVERIFY(qAbs(promptFrame.center().x() - pageCentre) <= 1);
         QCOMPARE(bench.Page().CapturingDialog(), nullptr);
         QCOMPARE(ramLamp.cells, (QStringList{"blue", "red", "green"}));
         QCOMPARE(flashLamp.cells, (QStringList{"blue", "red", "green"}));
@@ -449,7 +450,8 @@ private Q_SLOTS:
                 typed = true;
                 bench.Type("ramFile", bench.Path("ram.ldr"));
             }
-            onDuringQuery = onDuringQuery || get->isEnabled() || port->isEnabled() || bench.LoadButton()->isEnabled();
+            onDuringQuery = onDuringQuery || get->isEnabled() || port->isEnabled() ||
+                            bench.LoadButton()->isEnabled();
             // Well past the moment the automatic load comes (some four seconds after the window).
             if (sinceShown.elapsed() > 2 * CKestrumView::kAutoLoadPauseMs + 2000) {
                 receiver->SetFaults(LineFaults{});
@@ -459,7 +461,8 @@ private Q_SLOTS:
         watch.start(100);
         QStringList starts;  // what the Device page was like at each start of a load
         QObject::connect(&bench.Page(), &CPSProgram::LoadStarted, [&] {
-            starts << (device.Busy() ? "querying" : deviceCancel->isEnabled() || get->isEnabled() ? "on" : "off");
+            const bool on = deviceCancel->isEnabled() || get->isEnabled();
+            starts << (device.Busy() ? "querying" : on ? "on" : "off");
         });
         QSignalSpy finished(&bench.Page(), &CPSProgram::LoadFinished);
         QTimer::singleShot(0, &device, &CPSDevice::OnGetFromDevice);
