@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <string_view>
+#include <system_error>
 
 #include "platform/serial_device_factory.h"
 
@@ -119,6 +121,24 @@ bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name)
         ports.push_back(name);
     }
     return acceptable;
+}
+
+std::string PortUnavailableReason(const std::string& name)
+{
+    if (name.find("://") != std::string::npos)
+        return "not an address of the form rfc2217://host:port";
+    if (!name.starts_with("/"))
+        return "not a device path";
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0)
+        return std::error_code(errno, std::generic_category()).message();
+    return S_ISCHR(info.st_mode) ? "" : "not a serial device";
+}
+
+std::string UnavailablePortText(const std::string& name)
+{
+    const std::string reason = PortUnavailableReason(name);
+    return "Port " + name + " is not available" + (reason.empty() ? "" : ": " + reason);
 }
 
 std::string DefaultPortName(const std::vector<std::string>& ports)

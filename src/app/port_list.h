@@ -26,6 +26,12 @@ std::string ListedPortName(const std::vector<std::string>& ports, const std::str
 // port afterwards; ListedPortName tells under which name.
 bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name);
 
+// Why a port the user named is not one the list offers: the system's reason for a device
+// path ("No such file or directory"), or what is wrong with the name; empty when nothing is.
+std::string PortUnavailableReason(const std::string& name);
+// "Port NAME is not available: REASON", as the status line and stderr say it.
+std::string UnavailablePortText(const std::string& name);
+
 // "rfc2217://host:port" with a host and a port number from 1 to 65535.
 bool IsNetworkPortName(const std::string& name);
 
