@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <string_view>
-#include <system_error>
 
 #include "platform/serial_device_factory.h"
+#include "platform/system_ports.h"
 
 namespace kestrum {
 
@@ -127,12 +126,7 @@ std::string PortUnavailableReason(const std::string& name)
 {
     if (name.find("://") != std::string::npos)
         return "not an address of the form rfc2217://host:port";
-    if (!name.starts_with("/"))
-        return "not a device path";
-    struct stat info {};
-    if (::stat(name.c_str(), &info) != 0)
-        return std::error_code(errno, std::generic_category()).message();
-    return S_ISCHR(info.st_mode) ? "" : "not a serial device";
+    return LocalPortUnavailableReason(name);
 }
 
 std::string UnavailablePortText(const std::string& name)

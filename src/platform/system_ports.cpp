@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <cerrno>
+#include <cstring>
+
 #include <sys/stat.h>
 
 namespace kestrum {
@@ -50,6 +53,16 @@ bool IsLocalPortName(const std::string& name)
 {
     struct stat info {};
     return name.starts_with("/") && IsCharacterDevice(name, info);
+}
+
+std::string LocalPortUnavailableReason(const std::string& name)
+{
+    if (!name.starts_with("/"))
+        return "not a device path";
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0)
+        return std::strerror(errno);
+    return S_ISCHR(info.st_mode) ? "" : "not a serial device";
 }
 
 // One file under two names (a link), or two nodes of one device.

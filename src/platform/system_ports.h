@@ -39,6 +39,11 @@ std::vector<std::string> PresentSerialPorts(const std::string& ttyClassDir, cons
 // device path (a pty, a /dev/serial/by-id link), or a COM name (COM7, \\.\COM7).
 bool IsLocalPortName(const std::string& name);
 
+// Why name is no local port this system can open, in a technician's words ("No such file
+// or directory", "not a device path", "not a serial device"); empty when nothing is
+// known against it.
+std::string LocalPortUnavailableReason(const std::string& name);
+
 // Whether two local port names lead to the same port (a by-id link and its /dev/ttyUSBn;
 // COM3 and \\.\COM3).
 bool SameLocalPort(const std::string& a, const std::string& b);

@@ -63,6 +63,12 @@ bool IsLocalPortName(const std::string& name)
     return Win32SerialDevice::IsPortName(name);
 }
 
+// A COM name the registry's serial map does not hold is a port this machine lacks now.
+std::string LocalPortUnavailableReason(const std::string& name)
+{
+    return Win32SerialDevice::IsPortName(name) ? "not present on this machine" : "not a COM port name";
+}
+
 bool SameLocalPort(const std::string& a, const std::string& b)
 {
     return Win32SerialDevice::IsPortName(a) && DeviceName(a) == DeviceName(b);
