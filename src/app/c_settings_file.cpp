@@ -1,27 +1,16 @@
 #include "app/c_settings_file.h"
 
 #include "app/c_ini_text.h"
-#include "app/file_replace.h"
+#include "platform/c_file.h"
 #include "platform/c_file_lock.h"
-#include "platform/file_descriptor.h"
+#include "platform/file_replace.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrum {
 
 namespace {
-
-std::string SystemError(const std::string& what, const std::string& path)
-{
-    return what + " " + path + ": " + std::strerror(errno);
-}
 
 int ParseInt(const std::string& text, int defaultValue)
 {
@@ -42,14 +31,6 @@ int ParseInt(const std::string& text, int defaultValue)
     }
     const long long value = negative ? -magnitude : magnitude;
     return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
-}
-
-// A file without any write permission was made read-only on purpose; root could still
-// replace it, but the user's choice is kept.
-bool MarkedReadOnly(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
 }
 
 std::string ReadOnlyText(const std::string& path)
@@ -77,17 +58,16 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
         error = "No settings file";
         return false;
     }
-    // Non-blocking open, so a path that names a FIFO cannot hang the reader.
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid()) {
-        if (errno == ENOENT) {
+    // Never blocks: a path that names a FIFO cannot hang the reader.
+    CFile file;
+    if (!file.Open(path_, CFile::Access::Read)) {
+        if (file.Missing()) {
             return true;
         }
-        error = SystemError("Cannot read", path_);
+        error = "Cannot read " + path_ + ": " + file.ErrorText();
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (file.GetKind() != CFile::Kind::Regular) {
         error = "Not a regular file: " + path_;
         return false;
     }
@@ -95,12 +75,9 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
     // bytes, so a buffer of the largest size allowed would cost more than the reading.
     char piece[16384];
     while (content.size() <= kMaxFileSize) {
-        const ssize_t got = ::read(fd.Get(), piece, sizeof piece);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const long got = file.Read(piece, sizeof piece);
         if (got < 0) {
-            error = SystemError("Cannot read", path_);
+            error = "Cannot read " + path_ + ": " + file.ErrorText();
             content.clear();
             return false;
         }
@@ -210,7 +187,7 @@ bool CSettingsFile::Rewrite(const std::vector<Change>& changes, std::string& err
     if (!ReadContent(content, error)) {
         return false;
     }
-    if (MarkedReadOnly(path_)) {
+    if (CFile::WriteProtected(path_)) {
         error = ReadOnlyText(path_);
         return false;
     }

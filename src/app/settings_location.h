@@ -11,10 +11,10 @@ inline constexpr const char* kSettingsFileName = "kestrum.ini";
 struct SettingsEnvironment {
     std::string explicitPath;  // $KESTRUM_INI: when set, the only place tried
     std::string programDir;    // the directory of the running executable
-    std::string configHome;    // $XDG_CONFIG_HOME (ignored unless absolute)
+    std::string configHome;    // $XDG_CONFIG_HOME or %APPDATA% (ignored unless absolute)
     std::string home;          // the user's home directory
-    // Trees where installed programs live (/usr, /opt), which stay read-only: a program
-    // directory inside one is never written, not even by root.
+    // Trees where installed programs live (/usr, /opt; Program Files), which stay
+    // read-only: a program directory inside one is never written, not even by root.
     std::vector<std::string> installTrees = {};
 
     static SettingsEnvironment FromProcess();
@@ -41,5 +41,9 @@ std::string BesideProgramPath(const SettingsEnvironment& environment);
 // another user's, a read-only mount) is used as it stands, marked readOnly.
 SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment);
 SettingsLocation PrepareSettingsFile();
+
+// The per-user place: configHome/kestrum/kestrum.ini (home/.config/... without an
+// absolute configHome); empty when neither is known.
+std::string PerUserSettingsPath(const SettingsEnvironment& environment);
 
 }  // namespace kestrum

@@ -1,5 +1,4 @@
 // kestrum-cli: loads firmware and reads device information without a display.
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_config.h"
 #include "platform/c_wire_trace.h"
+#include "platform/console.h"
 
 using namespace kestrum;
 
@@ -33,8 +33,7 @@ int main(int argc, char** argv)
     // Only Ctrl-C and SIGTERM stop a load: a closed output pipe or a hung-up terminal must
     // not leave a device half-programmed. Output that cannot be written is dropped, and the
     // exit status still tells the result.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
+    KeepRunningWithoutOutput();
     const std::vector<std::string> arguments(argv, argv + argc);
     const CliArguments parsed = ParseCliArguments(arguments);
     if (parsed.command == CliArguments::Command::Help) {

@@ -20,6 +20,7 @@
 #include "gui/c_private_message_event.h"
 #include "gui/c_qt_message_hooks.h"
 #include "platform/closing_flag.h"
+#include "platform/local_time.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
@@ -240,9 +241,7 @@ void CMainFrame::ShowStatusIfNew()
 
 void CMainFrame::ShowClock()
 {
-    const std::time_t now = std::time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTimeOf(std::time(nullptr));
     panes_[1]->setText(DateText(local));
     panes_[2]->setText(TimeText(local));
 }

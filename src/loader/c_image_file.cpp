@@ -1,42 +1,23 @@
 #include "loader/c_image_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "platform/file_descriptor.h"
+#include "platform/c_file.h"
 
 namespace kestrum {
 
 namespace {
 
-// What a path that is not a regular file is, in words a technician knows.
-std::string KindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "a special file";
-}
-
 // Refuses what cannot be an image before a byte is read: a pipe or a device would block
-// the open or the read, or never end.
-std::string Unusable(const std::string& path, const struct stat& info)
+// the read, or never end.
+std::string Unusable(const std::string& path, const CFile& file)
 {
-    if (S_ISDIR(info.st_mode))
+    if (file.GetKind() == CFile::Kind::Directory)
         return path + " is a directory";
-    if (!S_ISREG(info.st_mode))
-        return path + " is not a regular file (it is " + KindOf(info.st_mode) + ")";
-    if (info.st_size > CImageFile::kMaxSize)
-        return path + " is too large for an image (" + std::to_string(info.st_size) + " bytes)";
+    if (file.GetKind() != CFile::Kind::Regular)
+        return path + " is not a regular file (it is " + CFile::KindText(file.GetKind()) + ")";
+    if (file.Size() > CImageFile::kMaxSize)
+        return path + " is too large for an image (" + std::to_string(file.Size()) + " bytes)";
     return "";
 }
 
@@ -47,34 +28,26 @@ bool CImageFile::Open(const std::string& path)
     Close();
     path_ = path;
     error_.clear();
-    // Non-blocking, so that a FIFO named by mistake cannot hold the open until a writer comes.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (file.Get() < 0) {
-        error_ = path + ": " + std::strerror(errno);
+    CFile file;
+    if (!file.Open(path, CFile::Access::Read)) {
+        error_ = path + ": " + file.ErrorText();
         return false;
     }
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0) {
-        error_ = path + ": " + std::strerror(errno);
-        return false;
-    }
-    error_ = Unusable(path, info);
-    if (!error_.empty() || !ReadWhole(file.Get(), static_cast<long>(info.st_size)))
+    error_ = Unusable(path, file);
+    if (!error_.empty() || !ReadWhole(file, static_cast<long>(file.Size())))
         return false;
     open_ = true;
     return true;
 }
 
-bool CImageFile::ReadWhole(int fd, long size)
+bool CImageFile::ReadWhole(CFile& file, long size)
 {
     bytes_.resize(static_cast<size_t>(size));
     size_t got = 0;
     while (got < bytes_.size()) {
-        const ssize_t n = ::read(fd, bytes_.data() + got, bytes_.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const long n = file.Read(bytes_.data() + got, bytes_.size() - got);
         if (n < 0) {
-            error_ = path_ + ": " + std::strerror(errno);
+            error_ = path_ + ": " + file.ErrorText();
             return false;
         }
         if (n == 0) {

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 namespace kestrum {
 
@@ -17,15 +18,26 @@ constexpr auto kRetryStep = std::chrono::milliseconds(10);
 }  // namespace
 
 CFileLock::CFileLock(const std::string& lockPath, std::chrono::milliseconds wait)
-    : fd_(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666))
+    : handle_(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666))
 {
-    if (!fd_.Valid()) {
+    if (handle_ < 0) {
         error_ = "Cannot open " + lockPath + ": " + std::strerror(errno);
         return;
     }
+    Acquire(lockPath, wait);
+}
+
+CFileLock::~CFileLock()
+{
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+}
+
+void CFileLock::Acquire(const std::string& lockPath, std::chrono::milliseconds wait)
+{
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        if (::flock(fd_.Get(), LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0) {
             state_ = State::Held;
             return;
         }

@@ -1,9 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
-
-#include "platform/file_descriptor.h"
 
 namespace kestrum {
 
@@ -22,6 +21,7 @@ public:
     // program lock a new file while the second still waits on the old one). A symbolic
     // link there is not followed: the lock is then unusable.
     CFileLock(const std::string& lockPath, std::chrono::milliseconds wait);
+    ~CFileLock();  // releases the lock
     CFileLock(const CFileLock&) = delete;
     CFileLock& operator=(const CFileLock&) = delete;
 
@@ -30,7 +30,10 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
-    FileDescriptor fd_;  // closing it releases the lock
+    // Tries the lock until it is held, refused for good, or the wait is over.
+    void Acquire(const std::string& lockPath, std::chrono::milliseconds wait);
+
+    intptr_t handle_ = -1;  // a descriptor, or a Windows handle; closing it releases the lock
     State state_ = State::Unusable;
     std::string error_;
 };

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/local_time.h"
+
 namespace kestrum {
 
 namespace {
@@ -22,24 +24,19 @@ constexpr size_t kBytesPerLine = 16;
 std::mutex activeMutex;
 std::shared_ptr<CWireTrace> activeTrace;
 
-std::string LocalTimeNow()
+std::string LocalTimeText()
 {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
+    const LocalClockTime now = LocalTimeNow();
     char text[64];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &now.fields);
     char withMillis[80];
-    std::snprintf(withMillis, sizeof withMillis, "%s.%03d", text, static_cast<int>(millis));
+    std::snprintf(withMillis, sizeof withMillis, "%s.%03d", text, now.milliseconds);
     return withMillis;
 }
 
 std::string Heading(const std::string& who)
 {
-    return "# Kestrum wire trace: " + who + "\n# Started " + LocalTimeNow() +
+    return "# Kestrum wire trace: " + who + "\n# Started " + LocalTimeText() +
            " (local time).\n"
            "# Each record: milliseconds since the start, the port, then \"out\" (sent to the device) or\n"
            "# \"in\" (received from it) with the byte count, or what happened to the line. The bytes\n"
@@ -77,7 +74,7 @@ void AppendDataLine(std::string& out, const uint8_t* data, size_t count, size_t 
 std::shared_ptr<CWireTrace> CWireTrace::Create(const std::string& path, const std::string& heading,
                                                std::string& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "we");
+    std::FILE* file = std::fopen(path.c_str(), "wbe");
     if (file == nullptr) {
         error = "cannot write the trace " + path + ": " + std::strerror(errno);
         return nullptr;

@@ -1,4 +1,5 @@
 #include "app/command_line_options.h"
+#include "app/ignored_options.h"
 #include "platform/platform_texts.h"
 
 #include <gtest/gtest.h>
@@ -139,4 +140,24 @@ TEST(CommandLine, HelpTextIsTheFixedTextWithThePlatformsPortNames)
         "The values of omitted command line options will be taken from INI file\r\n"
         "(if present) or equal to default values.\r\n";
     EXPECT_EQ(CommandLineHelpText(), expected);
+}
+
+// Each value the window ignored is named once, with what is used instead; applied values,
+// and a -p that the refused automatic load names itself, say nothing.
+TEST(IgnoredOptions, EachIgnoredValueIsNamedWithWhatIsUsed)
+{
+    const OptionsInUse used{"/nonexistent/tty", "/dev/ttyS0", "115200", 1, 1, 0};
+    const std::vector<std::string> expected = {
+        "-p /nonexistent/tty is not a port this program offers: No such file or directory; using /dev/ttyS0",
+        "-s 12345 is not a rate this program offers; using 115200",
+        "-hs RTS is not a handshaking mode this program offers; using rts",
+        "-d REC is not a device type this program offers; using pbr",
+        "-c hard is not a capture method this program offers; using pwr",
+    };
+    const auto ignored = Parse({"-p", "/nonexistent/tty", "-s", "12345", "-hs", "RTS", "-d", "REC", "-c", "hard"});
+    EXPECT_EQ(IgnoredOptionNotes(ignored, used), expected);
+    EXPECT_EQ(IgnoredOptionNotes(Parse({"-p", "/nonexistent/tty", "-a"}), used), std::vector<std::string>{});
+    const OptionsInUse applied{"", "/dev/ttyS0", "9600", 0, 2, 1};
+    const auto taken = Parse({"-s", "9600", "-hs", "none", "-d", "vdk1-unit", "-c", "soft"});
+    EXPECT_EQ(IgnoredOptionNotes(taken, applied), std::vector<std::string>{});
 }
