@@ -84,6 +84,27 @@ grep -q "too short" "$work/err"; check "/dev/zero not called too short" 1 $?
 timeout 30 "$cli" load -p "$port" -c soft -r <(cat "$work/ramimage.ldr") -f "$work/main.ldp" >"$work/out" 2>"$work/err"
 check "process substitution as image exit status" 9 $?
 
+# A Flash image shorter than its header is refused as an image-file error: the device keeps
+# its firmware. A missing image is found before the port is opened: not a byte on the line.
+firmware() { "$cli" info -p "$port" --json 2>/dev/null | grep -o '"firmware": "[^"]*"'; }
+printf '\377\377\377\377\024abcde' >"$work/cut.ldp"
+start_sim --device receiver --wire-log "$work/refused-wire.log"
+before=$(firmware)
+"$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/cut.ldp" >"$work/out" 2>"$work/err"
+check "header-short Flash image exit status" 9 $?
+grep -q "^Flash file $work/cut.ldp is too short (10 bytes)" "$work/err"; check "header-short Flash image named" 0 $?
+check "header-short Flash image leaves the firmware" "$before" "$(firmware)"
+start_sim --device receiver --wire-log "$work/refused-wire.log"
+for absent in "-r $work/absent.ldr -f $work/main.ldp" "-r $work/ramimage.ldr -f $work/absent.ldp"; do
+  # shellcheck disable=SC2086
+  "$cli" load -p "$port" -c soft $absent >"$work/out" 2>"$work/err"
+  check "missing image exit status" 9 $?
+  grep -q "^Can't open .* file $work/absent.ld.: No such file" "$work/err"; check "missing image named" 0 $?
+done
+kill "$sim_pid" && wait "$sim_pid"; sim_pid=""
+# The simulator's own opening of its terminal is all the log may hold.
+check "missing image: nothing on the line" "" "$(grep -vE '^#| open | close$| rate 38400$' "$work/refused-wire.log")"
+
 # A reader that goes away, or a terminal that hangs up, does not end the load.
 mkdir -p "$work/v2" "$work/v3"
 "$sim" --write-images "$work/v2" --flash-version "9.8 piped" >/dev/null
