@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "platform/c_wire_trace.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
@@ -24,10 +25,12 @@ CCliReporter::CCliReporter(std::FILE* err, const std::vector<std::string>& portN
         else
             display_.HideCountdown();
     });
+    CWireTrace::SetNoticeSink([this](const std::string& text) { display_.NoteProgramLine(text); });
 }
 
 CCliReporter::~CCliReporter()
 {
+    CWireTrace::SetNoticeSink(nullptr);
     MessagePump::InstallPumpHook(nullptr);
     MessagePump::InstallMessageSink(nullptr);
     TakeStatus();

@@ -62,8 +62,8 @@ void CInterruptWatcher::Watch()
 // ones included.
 void CInterruptWatcher::EndProcess() const
 {
-    static constexpr char kNote[] = "kestrum-cli: the work did not stop in time; ending without it\n";
-    [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+    [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, giveUp_.note.data(), giveUp_.note.size());
+    written = ::write(STDERR_FILENO, "\n", 1);
     if (!giveUp_.text.empty()) {
         written = ::write(STDOUT_FILENO, giveUp_.text.data(), giveUp_.text.size());
         written = ::write(STDOUT_FILENO, "\n", 1);

@@ -3,63 +3,27 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/file_descriptor.h"
+#include "platform/regular_file.h"
 
 namespace kestrum {
-
-namespace {
-
-// What a path that is not a regular file is, in words a technician knows.
-std::string KindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "a special file";
-}
-
-// Refuses what cannot be an image before a byte is read: a pipe or a device would block
-// the open or the read, or never end.
-std::string Unusable(const std::string& path, const struct stat& info)
-{
-    if (S_ISDIR(info.st_mode))
-        return path + " is a directory";
-    if (!S_ISREG(info.st_mode))
-        return path + " is not a regular file (it is " + KindOf(info.st_mode) + ")";
-    if (info.st_size > CImageFile::kMaxSize)
-        return path + " is too large for an image (" + std::to_string(info.st_size) + " bytes)";
-    return "";
-}
-
-}  // namespace
 
 bool CImageFile::Open(const std::string& path)
 {
     Close();
     path_ = path;
     error_.clear();
-    // Non-blocking, so that a FIFO named by mistake cannot hold the open until a writer comes.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (file.Get() < 0) {
-        error_ = path + ": " + std::strerror(errno);
+    const RegularFile file = OpenRegularFile(path, FileAccess::Read);
+    if (!file.descriptor.Valid()) {
+        error_ = file.problem;
         return false;
     }
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0) {
-        error_ = path + ": " + std::strerror(errno);
+    if (file.size > kMaxSize) {
+        error_ = path + " is too large for an image (" + std::to_string(file.size) + " bytes)";
         return false;
     }
-    error_ = Unusable(path, info);
-    if (!error_.empty() || !ReadWhole(file.Get(), static_cast<long>(info.st_size)))
+    if (!ReadWhole(file.descriptor.Get(), static_cast<long>(file.size)))
         return false;
     open_ = true;
     return true;

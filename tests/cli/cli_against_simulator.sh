@@ -54,9 +54,24 @@ head -n 1 "$work/trace.txt" | grep -q "^# Kestrum wire trace: version .* --trace
 grep -qE "^ +[0-9]+\.[0-9]{3}  $port  out [0-9]+$" "$work/trace.txt"; check "trace holds bytes sent" 0 $?
 grep -qE "^ +[0-9]+\.[0-9]{3}  $port  in [0-9]+$" "$work/trace.txt"; check "trace holds bytes received" 0 $?
 grep -qE "  $port  line 115200 baud 8N1" "$work/trace.txt"; check "trace holds the line settings" 0 $?
-"$cli" load --trace "$work/no/trace.txt" -p "$port" >"$work/out" 2>"$work/err"
+"$cli" load --trace "$work/no/trace.txt" -p /dev/null >"$work/out" 2>"$work/err"
 check "unwritable trace exit status" 64 $?
-grep -q "cannot write the trace $work/no/trace.txt" "$work/err"; check "unwritable trace named" 0 $?
+grep -q "the wire trace cannot be written: $work/no/trace.txt" "$work/err"; check "unwritable trace named" 0 $?
+# A trace is never waited for nor written over an image: a named pipe is refused at once,
+# and an image of the load, under its own name or another, is a command-line mistake.
+mkfifo "$work/trace.fifo"
+timeout 20 "$cli" --trace "$work/trace.fifo" info -p /dev/null >"$work/out" 2>"$work/err"
+check "trace into a named pipe exit status" 64 $?
+grep -q "trace.fifo is not a regular file (it is a named pipe)" "$work/err"; check "trace into a named pipe named" 0 $?
+cp "$work/main.ldp" "$work/kept.ldp"
+ln "$work/main.ldp" "$work/hard.ldp"
+for trace in main.ldp hard.ldp; do
+  "$cli" load --trace "$work/$trace" -p /dev/null -r "$work/ramimage.ldr" -f "$work/main.ldp" --json >"$work/out" 2>"$work/err"
+  check "trace onto an image exit status" 64 $?
+  grep -q "{\"error\": \"the trace $work/$trace is the image $work/main.ldp of the load: tracing would overwrite it\", \"exitStatus\": 64}" "$work/out"
+  check "trace onto an image told as JSON" 0 $?
+done
+cmp -s "$work/main.ldp" "$work/kept.ldp"; check "image kept" 0 $?
 "$cli" ports --json >"$work/ports"
 check "ports --json exit status" 0 $?
 check "ports --json gives an array" "[" "$(head -c 1 "$work/ports")"
@@ -120,7 +135,8 @@ check "hang-up result" "Loading completed" "$(cat "$work/out")"
 
 "$cli" load -p /dev/does-not-exist >"$work/out" 2>"$work/err"
 check "missing port exit status" 64 $?
-"$cli" load -s 12345 -p "$port" >"$work/out" 2>"$work/err"
+"$cli" load -s 12345 -p "$port" --json >"$work/out" 2>"$work/err"
 check "bad speed exit status" 64 $?
+check "bad speed told as JSON" '{"error": "speed 12345 is not one of 600, 1200, ... 460800", "exitStatus": 64}' "$(cat "$work/out")"
 
 report
