@@ -133,6 +133,19 @@ load_with_signal HUP 1 -c soft -r "$work/v3/ramimage.ldr" -f "$work/v3/main.ldp"
 check "hang-up exit status" 0 $?
 check "hang-up result" "Loading completed" "$(cat "$work/out")"
 
+# A network server that answers the open and then goes silent is said to have stopped
+# answering, also as the reason in the summary, and every wait on it ends.
+start_sim --device receiver --rfc2217 0 --rfc2217-silent-after-open
+peer=${port#rfc2217://}
+timeout 60 "$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" --json >"$work/out" 2>"$work/err"
+check "silent server: load exit status" 8 $?
+grep -q "\"status\": \"Lost connection with port $port: the server at $peer stopped answering" "$work/out"
+check "silent server: the reason in the summary" 0 $?
+timeout 60 "$cli" info -p "$port" >"$work/out" 2>"$work/err"
+check "silent server: info exit status" 1 $?
+grep -q "^Lost connection with port $port: the server at $peer stopped answering" "$work/err"
+check "silent server: info says why" 0 $?
+
 "$cli" load -p /dev/does-not-exist >"$work/out" 2>"$work/err"
 check "missing port exit status" 64 $?
 "$cli" load -s 12345 -p "$port" --json >"$work/out" 2>"$work/err"
