@@ -34,19 +34,27 @@ std::string OutcomeText(const std::vector<PortLoadResult>& results, bool json)
     return LoadSummaryText(results);
 }
 
+// Every port ended with the same result code, before or without running.
+std::vector<PortLoadResult> EveryPortEnded(const std::vector<std::string>& ports, int code,
+                                           const std::string& lastStatus = "")
+{
+    std::vector<PortLoadResult> results;
+    for (const std::string& port : ports) {
+        PortLoadResult result;
+        result.port = port;
+        result.code = code;
+        GetLoadResultText(code, result.text);
+        result.lastStatus = lastStatus;
+        results.push_back(result);
+    }
+    return results;
+}
+
 // What the interrupt watcher writes when even the main thread does not get to: every
 // port as aborted.
 CInterruptWatcher::GiveUp AbortedGiveUp(const std::vector<std::string>& ports, bool json)
 {
-    std::vector<PortLoadResult> aborted;
-    for (const std::string& port : ports) {
-        PortLoadResult result;
-        result.port = port;
-        result.code = LOAD_ABORTED;
-        GetLoadResultText(LOAD_ABORTED, result.text);
-        aborted.push_back(result);
-    }
-    std::string text = OutcomeText(aborted, json);
+    std::string text = OutcomeText(EveryPortEnded(ports, LOAD_ABORTED), json);
     if (!text.empty() && text.back() == '\n')
         text.pop_back(); // the watcher ends the line
     return {text, LOAD_ABORTED, InterruptGiveUp::kAfterMs};
@@ -106,16 +114,7 @@ std::vector<PortLoadResult> RefuseImages(const std::vector<std::string>& ports, 
                                          std::FILE* err)
 {
     std::fprintf(err, "%s\n", problem.c_str());
-    std::vector<PortLoadResult> results;
-    for (const std::string& port : ports) {
-        PortLoadResult result;
-        result.port = port;
-        result.code = LOAD_FILE_ERROR;
-        GetLoadResultText(LOAD_FILE_ERROR, result.text);
-        result.lastStatus = problem;
-        results.push_back(result);
-    }
-    return results;
+    return EveryPortEnded(ports, LOAD_FILE_ERROR, problem);
 }
 
 // Loads every port at once and waits for them; a load stuck in the kernel after Ctrl-C
