@@ -51,13 +51,15 @@ std::string Seconds(int milliseconds)
     return text;
 }
 
-// A writer stuck in the system must not be where Ctrl-C lands: the program's own
-// handling of it would never see it.
+// A writer stuck in the system must not be where Ctrl-C (or a broken pipe) lands: the
+// program's own handling of it would never see it. Faults of its own still reach it.
 void KeepSignalsAway()
 {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    sigset_t signals;
+    sigfillset(&signals);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS})
+        sigdelset(&signals, fault);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 bool WriteAll(int fd, const std::string& text, std::string& failure)
@@ -75,7 +77,6 @@ bool WriteAll(int fd, const std::string& text, std::string& failure)
     }
     return true;
 }
-
 
 std::string LocalTimeNow()
 {
