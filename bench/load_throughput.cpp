@@ -1,4 +1,4 @@
-// Loads a 1 MiB Flash image and a 64 KiB RAM image into kestrum-sim on a pseudo-terminal
+// Loads a 1 MiB Flash image and a 64 KiB RAM image (--short: 64 KiB and 8 KiB) into kestrum-sim on a pseudo-terminal
 // and prints, for paced 115200, paced 460800 and unpaced lines, each 460800 line also with
 // the wire trace on: wall time, Flash payload rate, its ratio to the stop-and-wait bound of
 // the line (518 bytes out and one byte back per 512 payload bytes, 10 bits a byte) and the
@@ -19,7 +19,8 @@
 // the end frame, which the Flash stage holds, and the stage's ratio without it. The load runs
 // on a worker thread, as in the programs.
 //
-// Usage: load_throughput [path/to/kestrum-sim]
+// Usage: load_throughput [--short] [path/to/kestrum-sim]
+// The exit status is 1 when a load fails or its trace is incomplete.
 #include "loader/boot_protocol.h"
 #include "loader/c_load_run.h"
 #include "loader/load_result.h"
@@ -57,8 +58,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr size_t kFlashPayload = 1u << 20;
-constexpr size_t kRamPayload = 64u << 10;
+// The payloads: 1 MiB of Flash and 64 KiB of RAM, or 64 KiB and 8 KiB with --short (the
+// smoke run CI makes of every bench).
+size_t flashPayload = 1u << 20;
+size_t ramPayload = 64u << 10;
 
 struct Mode {
     const char* name;
@@ -104,19 +107,15 @@ class TimedPort : public ForwardingSerialDevice<> {
 public:
     static constexpr const char* kPrefix = "timed:";
 
+    // The pty itself, not CreateSerialDevice's: that wraps this port in the wire trace
+    // already, and a second wrapper would trace every byte twice. It exists before the open,
+    // since the port hands it its cancel check first.
     explicit TimedPort(std::shared_ptr<PortNotes> notes)
-        : ForwardingSerialDevice(nullptr), notes_(std::move(notes))
+        : ForwardingSerialDevice(std::make_unique<TermiosSerialDevice>()), notes_(std::move(notes))
     {
     }
 
-    bool Open(const std::string& name) override
-    {
-        // The pty itself, not CreateSerialDevice's: that wraps this port in the wire trace
-        // already, and a second wrapper would trace every byte twice.
-        inner_ = std::make_unique<TermiosSerialDevice>();
-        return inner_->Open(name.substr(std::strlen(kPrefix)));
-    }
-    bool IsOpen() const override { return inner_ && inner_->IsOpen(); }
+    bool Open(const std::string& name) override { return inner_->Open(name.substr(std::strlen(kPrefix))); }
     long Write(const uint8_t* data, size_t count) override
     {
         notes_->Add(true, static_cast<long>(count)); // handed over now; what is not taken is handed again
@@ -295,11 +294,12 @@ void PrintTurnaround(const Mode& mode, PortNotes& notes, const DeviceSide& devic
         "  the device's write after the end frame: %.0f ms; the Flash stage without it: %.1f%% of the "
         "line bound\n",
         writeSeconds * 1e3,
-        100.0 * static_cast<double>(kFlashPayload) / (flashSeconds - writeSeconds) /
+        100.0 * static_cast<double>(flashPayload) / (flashSeconds - writeSeconds) /
             (mode.rate / 10.0 * 512.0 / 519.0));
 }
 
-void RunMode(const std::string& program, const Mode& mode, const std::string& ram, const std::string& flash,
+// False when the simulator did not start, the load failed or its trace is incomplete.
+bool RunMode(const std::string& program, const Mode& mode, const std::string& ram, const std::string& flash,
              const std::string& wireLog, const Figure& terminal)
 {
     auto notes = std::make_shared<PortNotes>();
@@ -313,7 +313,7 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
     auto simulator = std::make_unique<SimProcess>(program, options);
     if (simulator->Port().empty()) {
         std::printf("%-16s kestrum-sim did not start (%s)\n", mode.name, program.c_str());
-        return;
+        return false;
     }
     std::mutex mutex;
     Clock::time_point flashStart, flashEnd;
@@ -339,7 +339,7 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
         std::printf("%-16s %s\n", mode.name, error.c_str());
         MessagePump::InstallMessageSink(nullptr);
         UnregisterSerialBackend(TimedPort::kPrefix);
-        return;
+        return false;
     }
     const Clock::time_point start = Clock::now();
     const double cpuStart = CpuSeconds();
@@ -359,7 +359,7 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
     MessagePump::InstallMessageSink(nullptr);
 
     const double flashSeconds = std::chrono::duration<double>(flashEnd - flashStart).count();
-    const double payloadRate = flashSeconds > 0 ? static_cast<double>(kFlashPayload) / flashSeconds : 0;
+    const double payloadRate = flashSeconds > 0 ? static_cast<double>(flashPayload) / flashSeconds : 0;
     const double bound = mode.rate / 10.0 * 512.0 / 519.0;
     const double flashCpu = cpuAtFlashEnd - cpuAtFlashStart;
     std::printf("%-16s result %d  wall %7.2f s  Flash %7.2f s  payload %9.0f B/s  %6.1f%% of the line bound  "
@@ -371,8 +371,9 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
     UnregisterSerialBackend(TimedPort::kPrefix);
     if (mode.paced && result == LOAD_OK)
         PrintTurnaround(mode, *notes, ReadWireLog(wireLog),
-                        (kFlashPayload + 24 + boot::kBlockLength) / boot::kBlockLength, terminal,
+                        (flashPayload + 24 + boot::kBlockLength) / boot::kBlockLength, terminal,
                         flashSeconds);
+    return result == LOAD_OK && (!mode.traced || traceWritten);
 }
 
 } // namespace
@@ -380,28 +381,37 @@ void RunMode(const std::string& program, const Mode& mode, const std::string& ra
 int main(int argc, char** argv)
 {
     std::string self = argv[0];
-    const std::string program =
-        argc > 1 ? argv[1] : self.substr(0, self.find_last_of('/') + 1) + "../sim/kestrum-sim";
+    std::string program = self.substr(0, self.find_last_of('/') + 1) + "../sim/kestrum-sim";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--short") == 0) {
+            flashPayload = 64u << 10;
+            ramPayload = 8u << 10;
+        } else {
+            program = argv[i];
+        }
+    }
     char pattern[] = "/tmp/kestrum-bench-XXXXXX";
     if (!mkdtemp(pattern))
         return 1;
     const std::string dir = pattern;
-    const std::string ram = WriteImage(dir + "/ram.ldr", BuildRamImage({true, 20, "bench", kRamPayload}));
+    const std::string ram = WriteImage(dir + "/ram.ldr", BuildRamImage({true, 20, "bench", ramPayload}));
     const std::string flash =
-        WriteImage(dir + "/main.ldp", BuildFlashImage({20, "bench", kFlashPayload, true}));
-    std::printf("1 MiB Flash + 64 KiB RAM through kestrum-sim on a pty (the unpaced bound column is not "
-                "meaningful)\n");
+        WriteImage(dir + "/main.ldp", BuildFlashImage({20, "bench", flashPayload, true}));
+    std::printf("%zu KiB Flash + %zu KiB RAM through kestrum-sim on a pty (the unpaced bound column is not "
+                "meaningful)\n",
+                flashPayload >> 10, ramPayload >> 10);
     const Figure terminal = TerminalWakeUp();
     std::printf("a byte through a pty to a reader waiting in poll(): %.1f us (median %.1f)\n", terminal.mean,
                 terminal.median);
+    bool allLoaded = true;
     for (const Mode& mode :
          {Mode{"paced 115200", 115200, true}, Mode{"paced 460800", 460800, true},
           Mode{"paced 460800 tr", 460800, true, true}, Mode{"unpaced 460800", 460800, false},
           Mode{"unpaced 460800 tr", 460800, false, true}})
-        RunMode(program, mode, ram, flash, dir + "/wire.log", terminal);
+        allLoaded = RunMode(program, mode, ram, flash, dir + "/wire.log", terminal) && allLoaded;
     unlink((dir + "/wire.log").c_str());
     unlink(ram.c_str());
     unlink(flash.c_str());
     rmdir(dir.c_str());
-    return 0;
+    return allLoaded ? 0 : 1;
 }

@@ -21,8 +21,9 @@ using namespace kestrum;
 
 namespace {
 
-constexpr int kIdleSeconds = 5;
-constexpr size_t kThroughputBytes = 16u << 20;
+// 5 s idle and 16 MiB a rate; --short (CI's smoke run of every bench): 1 s and 1 MiB.
+int idleSeconds = 5;
+size_t throughputBytes = 16u << 20;
 constexpr size_t kWriteChunk = 4096;
 constexpr int kQuietEndMs = 500;
 // Far-end send rates in MB/s; 0 sends as fast as the pseudo-terminal takes bytes.
@@ -143,10 +144,10 @@ bool IdleCpu()
     if (!port)
         return false;
     const double cpuBefore = CpuSeconds();
-    std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
     const double cpu = CpuSeconds() - cpuBefore;
     std::printf("idle open port with receive worker: %.3f s CPU in %d s = %.3f%% of a core (target < 1%%)\n",
-                cpu, kIdleSeconds, cpu * 100.0 / kIdleSeconds);
+                cpu, idleSeconds, cpu * 100.0 / idleSeconds);
     ClosePort(std::move(port));
     return true;
 }
@@ -159,7 +160,7 @@ bool Throughput(double megabytesPerSecond)
         return false;
     std::atomic<bool> farEndDone{false};
     std::thread farEnd([&] {
-        FarEndSends(pty.master, kThroughputBytes, megabytesPerSecond);
+        FarEndSends(pty.master, throughputBytes, megabytesPerSecond);
         farEndDone = true;
     });
     const Reception got = ConsumeAndCheck(*port, farEndDone);
@@ -168,17 +169,21 @@ bool Throughput(double megabytesPerSecond)
     if (megabytesPerSecond > 0)
         std::snprintf(offered, sizeof offered, "%.1f MB/s", megabytesPerSecond);
     std::printf("receive, far end %-9s: %zu of %zu bytes in %.3f s = %.2f MB/s, lost %zu, %s\n", offered,
-                got.received, kThroughputBytes, got.seconds,
-                static_cast<double>(got.received) / got.seconds / 1e6, kThroughputBytes - got.received,
-                got.intactPrefix == kThroughputBytes ? "every byte in order" : "gap in the data");
+                got.received, throughputBytes, got.seconds,
+                static_cast<double>(got.received) / got.seconds / 1e6, throughputBytes - got.received,
+                got.intactPrefix == throughputBytes ? "every byte in order" : "gap in the data");
     ClosePort(std::move(port));
     return true;
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--short") {
+        idleSeconds = 1;
+        throughputBytes = 1u << 20;
+    }
     std::printf("receive throughput target: >= 2 MB/s with no byte lost while the consumer keeps up\n");
     bool ok = IdleCpu();
     for (double rate : kSendRates)

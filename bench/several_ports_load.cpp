@@ -1,13 +1,13 @@
 // Loads a 1 MiB Flash image and a 64 KiB RAM image with one kestrum-cli into simulated
 // receivers, each served by its own kestrum-sim on a pseudo-terminal paced at 115200:
-// first into one, then into four at once. Prints each load's Flash payload rate as a
+// first into one, then into four at once (--short: 32 KiB and 8 KiB, into two). Prints each load's Flash payload rate as a
 // ratio of the line's stop-and-wait bound (518 bytes out and one byte back per 512 payload
 // bytes, 10 bits a byte; target 0.95 or more) and kestrum-cli's CPU time per loaded MiB
 // for four loads as a ratio of that for one (target 1.0 or less). Ratios, since the
 // machine may be busy with other work; --rounds N repeats both and compares the least
 // CPU times.
 //
-// Usage: several_ports_load [--ports N] [--flash-kib N] [--rounds N] [--cli PATH] [--sim PATH]
+// Usage: several_ports_load [--short] [--ports N] [--flash-kib N] [--rounds N] [--cli PATH] [--sim PATH]
 #include <fcntl.h>
 #include <sys/wait.h>
 
@@ -29,13 +29,13 @@ using namespace kestrum::bench;
 namespace {
 
 constexpr uint32_t kRate = 115200;
-constexpr size_t kRamPayload = 64u << 10;
 
 struct Setup {
     std::string cli;
     std::string sim;
     int ports = 4;
     size_t flashPayload = 1u << 20;
+    size_t ramPayload = 64u << 10;
     int rounds = 1;
     std::string ram;
     std::string flash;
@@ -129,7 +129,7 @@ double LoadAtOnce(const Setup& setup, int count)
             "  %-14s Flash %7.2f s  %8.0f B/s  %.3f of the stop-and-wait bound (target 0.95 or more)\n",
             port.c_str(), *seconds, rate, rate / bound);
     }
-    const double mib = static_cast<double>(count) * static_cast<double>(setup.flashPayload + kRamPayload) /
+    const double mib = static_cast<double>(count) * static_cast<double>(setup.flashPayload + setup.ramPayload) /
                        static_cast<double>(1u << 20);
     return run.exitStatus == 0 ? run.cpuSeconds / mib : -1;
 }
@@ -155,9 +155,17 @@ int main(int argc, char** argv)
     Setup setup;
     setup.cli = Beside(argv[0], "../src/cli/kestrum-cli");
     setup.sim = Beside(argv[0], "../sim/kestrum-sim");
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--ports")
+        if (option == "--short") {
+            // CI's smoke run of every bench: two ports, small images, seconds in all.
+            setup.ports = 2;
+            setup.flashPayload = 32u << 10;
+            setup.ramPayload = 8u << 10;
+            --i;
+        } else if (i + 1 >= argc) {
+            break;
+        } else if (option == "--ports")
             setup.ports = std::max(2, std::atoi(argv[i + 1]));
         else if (option == "--flash-kib")
             setup.flashPayload = static_cast<size_t>(std::max(1, std::atoi(argv[i + 1]))) << 10;
@@ -172,10 +180,10 @@ int main(int argc, char** argv)
     if (!mkdtemp(pattern))
         return 1;
     const std::string dir = pattern;
-    setup.ram = WriteImage(dir + "/ram.ldr", BuildRamImage({true, 20, "bench", kRamPayload}));
+    setup.ram = WriteImage(dir + "/ram.ldr", BuildRamImage({true, 20, "bench", setup.ramPayload}));
     setup.flash = WriteImage(dir + "/main.ldp", BuildFlashImage({20, "bench", setup.flashPayload, true}));
-    std::printf("%zu KiB Flash + 64 KiB RAM into receivers on ptys paced at %u, by one kestrum-cli\n",
-                setup.flashPayload >> 10, kRate);
+    std::printf("%zu KiB Flash + %zu KiB RAM into receivers on ptys paced at %u, by one kestrum-cli\n",
+                setup.flashPayload >> 10, setup.ramPayload >> 10, kRate);
     // Other work on the machine only ever adds CPU time, so the least of each is the truest.
     double single = 0;
     double several = 0;

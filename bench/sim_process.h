@@ -2,6 +2,7 @@
 
 // What the benchmarks share: kestrum-sim as a child process, image files, CPU time.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,7 +37,8 @@ inline std::string WriteImage(const std::string& path, const std::vector<uint8_t
 }
 
 // kestrum-sim as a child process with the given options; its port is its first output
-// line. Ended (SIGTERM) and waited for on destruction.
+// line. Ended (SIGTERM) and waited for on destruction. Create it on the thread that
+// outlives it: the child ends with the thread that started it.
 class SimProcess {
 public:
     SimProcess(const std::string& program, const std::vector<std::string>& options)
@@ -46,6 +48,8 @@ public:
             return;
         pid_ = fork();
         if (pid_ == 0) {
+            // A bench that crashes takes its simulator with it instead of leaving it running.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             std::vector<const char*> args = {program.c_str()};

@@ -86,7 +86,7 @@ bool SimSerialDevice::Open(const std::string& name)
     // A newly opened port raises DTR and RTS, as the termios driver does.
     dtr_ = rts_ = true;
     break_ = false;
-    output_.clear();
+    ClearOutputLocked();
     input_.clear();
     counts_ = SerialErrorCounts{};
     errorsReported_ = 0;
@@ -138,7 +138,7 @@ void SimSerialDevice::Close()
     model_->Detach(SimNow());
     Unhold(model_.get());
     std::lock_guard lock(mutex_);
-    output_.clear();
+    ClearOutputLocked();
     input_.clear();
 }
 
@@ -157,6 +157,7 @@ bool SimSerialDevice::ApplySettings(const SerialLineSettings& settings)
     if (!open_ || settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8 ||
         settings.stopBits < 1 || settings.stopBits > 2)
         return false;
+    HearWrittenBeforeChangeLocked();
     settings_ = settings;
     model_->ChangeSettings(settings_, SimNow());
     LinesChangedLocked();
@@ -173,8 +174,11 @@ long SimSerialDevice::Write(const uint8_t* data, size_t count)
     const size_t accepted = std::min(room, count);
     if (accepted == 0)
         return 0;
+    const SimTime now = SimNow();
     if (output_.empty())
-        nextOutputAt_ = SimNow() + (options_.paced ? ByteTime(settings_.baudRate) : SimTime(0));
+        nextOutputAt_ = now + (options_.paced ? ByteTime(settings_.baudRate) : SimTime(0));
+    if (!options_.paced)
+        writes_.push_back({now, accepted});
     output_.insert(output_.end(), data, data + accepted);
     lineWakeup_.notify_all();
     return static_cast<long>(accepted);
@@ -271,7 +275,7 @@ void SimSerialDevice::DiscardOutput()
 {
     {
         std::lock_guard lock(mutex_);
-        output_.clear();
+        ClearOutputLocked();
     }
     changed_.notify_all();
 }
@@ -356,6 +360,7 @@ void SimSerialDevice::LinesChangedLocked()
 {
     // Line changes reach the model at once, so a DSR read right after a clock pulse shows
     // the device's answer to it.
+    HearWrittenBeforeChangeLocked();
     model_->ChangeLines(EffectiveLinesLocked(), SimNow());
     // Waking the line thread costs two thread switches, and a programmer makes millions
     // of changes: only when the change brought the next thing to do forward.
@@ -391,18 +396,29 @@ void SimSerialDevice::MoveBytesLocked(SimTime now)
         changed_.notify_all();
 }
 
+// Under RTS/CTS handshaking the PC's UART sends only while the device shows CTS.
+bool SimSerialDevice::HeldLocked()
+{
+    return settings_.flow == SerialLineSettings::Flow::RtsCts && !model_->Modem().cts;
+}
+
+// Unpaced, what was written before a change of rate or lines was on the line before it.
+void SimSerialDevice::HearWrittenBeforeChangeLocked()
+{
+    if (!options_.paced && !writes_.empty() && !HeldLocked())
+        HearWrittenLocked();
+}
+
 void SimSerialDevice::MovePcBytesLocked(SimTime now)
 {
-    // Under RTS/CTS handshaking the PC's UART sends only while the device shows CTS.
-    const bool held = settings_.flow == SerialLineSettings::Flow::RtsCts && !model_->Modem().cts;
-    if (held) {
+    if (HeldLocked()) {
         nextOutputAt_ = std::max(nextOutputAt_, now);
+        for (Written& write : writes_)
+            write.at = std::max(write.at, now);  // held back until at least now
         return;
     }
     if (!options_.paced) {
-        std::vector<uint8_t> bytes(output_.begin(), output_.end());
-        output_.clear();
-        model_->Hear(bytes.data(), bytes.size(), settings_, now);
+        HearWrittenLocked();
         return;
     }
     const SimTime byteTime = ByteTime(settings_.baudRate);
@@ -412,6 +428,23 @@ void SimSerialDevice::MovePcBytesLocked(SimTime now)
         model_->Hear(&byte, 1, settings_, nextOutputAt_);
         nextOutputAt_ += byteTime;
     }
+}
+
+void SimSerialDevice::HearWrittenLocked()
+{
+    std::vector<uint8_t> bytes;
+    for (const Written& write : writes_) {
+        bytes.assign(output_.begin(), output_.begin() + static_cast<long>(write.count));
+        output_.erase(output_.begin(), output_.begin() + static_cast<long>(write.count));
+        model_->Hear(bytes.data(), bytes.size(), settings_, write.at);
+    }
+    writes_.clear();
+}
+
+void SimSerialDevice::ClearOutputLocked()
+{
+    output_.clear();
+    writes_.clear();
 }
 
 void SimSerialDevice::MoveDeviceBytesLocked(SimTime now)

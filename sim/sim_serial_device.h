@@ -64,6 +64,10 @@ public:
 private:
     void LineThread();
     void MoveBytesLocked(SimTime now);
+    bool HeldLocked();
+    void HearWrittenLocked();
+    void HearWrittenBeforeChangeLocked();
+    void ClearOutputLocked();
     void MovePcBytesLocked(SimTime now);
     void MoveDeviceBytesLocked(SimTime now);
     SimTime NextEventLocked();
@@ -93,6 +97,13 @@ private:
     bool rts_ = false;
     bool break_ = false;
     std::deque<uint8_t> output_;   // written by the PC, not yet on the line
+    // Unpaced: when each write's bytes left the PC, so the device hears them then and not
+    // when the line thread next runs (late on a busy machine, which shortened pauses).
+    struct Written {
+        SimTime at;
+        size_t count;
+    };
+    std::deque<Written> writes_;
     SimTime nextOutputAt_{0};       // when the first queued byte has been heard by the device
     SimTime lineThreadDue_{0};      // when the waiting line thread looks again (0: not waiting)
     std::deque<uint8_t> input_;    // received, not yet read

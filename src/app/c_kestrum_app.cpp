@@ -24,11 +24,14 @@ bool CKestrumApp::Start(const std::vector<std::string>& arguments, const AppEnvi
         error = location.error;
         return false;
     }
-    settings_ = std::make_unique<CSettingsFile>(location.path);
+    settings_ = std::make_unique<CSettingsFile>(
+        location.path, location.readOnly ? CSettingsFile::Access::ReadOnly : CSettingsFile::Access::ReadWrite);
     std::string readError;
     startWarning_.clear();
     if (!settings_->CheckReadable(readError))
         startWarning_ = readError + "; going on with the default settings";
+    else if (location.readOnly)
+        startWarning_ = "The settings file " + location.path + " is read-only: settings will not be saved";
     ports_ = BuildPortList(environment.ttyClassDir, environment.deviceDir);
     options_ = ParseCommandLine(arguments);
     // Names the list cannot discover (ptys, by-id links, network ports) become choosable
@@ -55,9 +58,18 @@ void CKestrumApp::ReadSaveFlag()
     saveSettings_.store(settings_->GetInt(kActivateSection, kSaveSettingsKey, 1) != 0);
 }
 
+void CKestrumApp::BeginExit()
+{
+    settings_->HoldWrites();
+}
+
 bool CKestrumApp::ExitInstance()
 {
-    return settings_->WriteInt(kActivateSection, kSaveSettingsKey, saveSettings_.load() ? 1 : 0);
+    // A read-only file was announced at start; nothing is tried, so nothing more is said.
+    if (settings_->ReadOnly())
+        return true;
+    const bool stored = settings_->WriteInt(kActivateSection, kSaveSettingsKey, saveSettings_.load() ? 1 : 0);
+    return settings_->WriteHeld() && stored;
 }
 
 }  // namespace kestrum

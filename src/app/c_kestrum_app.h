@@ -46,7 +46,8 @@ public:
                std::string& error);
 
     // Why the settings file found cannot be read (too large, unreadable), so that the
-    // defaults apply; empty when it can. The caller says so on stderr.
+    // defaults apply, or that it is read-only and will not be saved; empty otherwise. The
+    // desktop program says so once, on stderr and in the status line.
     const std::string& StartWarning() const { return startWarning_; }
 
     // The run is only to show the command-line help.
@@ -63,8 +64,12 @@ public:
     void ReadSaveFlag();
     bool SaveSettingsOnExit() const { return saveSettings_.load(); }
     void SetSaveSettingsOnExit(bool on) { saveSettings_.store(on); }
-    // Stores the flag, on or off, so the choice itself always persists. False when the
-    // write failed (Settings().LastWriteError() tells why).
+    // The main window is about to go: from now on the owners' writes (pages, window
+    // position) are collected for ExitInstance.
+    void BeginExit();
+    // Stores the flag, on or off, so the choice itself always persists, together with
+    // everything collected since BeginExit, in one rewrite of the file. Writes nothing for
+    // a read-only file. False when the write failed (Settings().LastWriteError() tells why).
     bool ExitInstance();
 
 private:

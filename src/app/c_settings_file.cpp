@@ -1,26 +1,16 @@
 #include "app/c_settings_file.h"
 
 #include "app/c_ini_text.h"
-#include "app/file_replace.h"
-#include "platform/file_descriptor.h"
+#include "platform/c_file.h"
+#include "platform/c_file_lock.h"
+#include "platform/file_replace.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrum {
 
 namespace {
-
-std::string SystemError(const std::string& what, const std::string& path)
-{
-    return what + " " + path + ": " + std::strerror(errno);
-}
 
 int ParseInt(const std::string& text, int defaultValue)
 {
@@ -43,9 +33,17 @@ int ParseInt(const std::string& text, int defaultValue)
     return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
 }
 
+std::string ReadOnlyText(const std::string& path)
+{
+    return path + " is read-only: settings are not saved";
+}
+
 }  // namespace
 
-CSettingsFile::CSettingsFile(std::string path) : path_(std::move(path)) {}
+CSettingsFile::CSettingsFile(std::string path, Access access, std::chrono::milliseconds lockWait)
+    : path_(std::move(path)), access_(access), lockWait_(lockWait)
+{
+}
 
 bool CSettingsFile::CheckReadable(std::string& error) const
 {
@@ -60,17 +58,16 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
         error = "No settings file";
         return false;
     }
-    // Non-blocking open, so a path that names a FIFO cannot hang the reader.
-    FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid()) {
-        if (errno == ENOENT) {
+    // Never blocks: a path that names a FIFO cannot hang the reader.
+    CFile file;
+    if (!file.Open(path_, CFile::Access::Read)) {
+        if (file.Missing()) {
             return true;
         }
-        error = SystemError("Cannot read", path_);
+        error = "Cannot read " + path_ + ": " + file.ErrorText();
         return false;
     }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (file.GetKind() != CFile::Kind::Regular) {
         error = "Not a regular file: " + path_;
         return false;
     }
@@ -78,12 +75,9 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
     // bytes, so a buffer of the largest size allowed would cost more than the reading.
     char piece[16384];
     while (content.size() <= kMaxFileSize) {
-        const ssize_t got = ::read(fd.Get(), piece, sizeof piece);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const long got = file.Read(piece, sizeof piece);
         if (got < 0) {
-            error = SystemError("Cannot read", path_);
+            error = "Cannot read " + path_ + ": " + file.ErrorText();
             content.clear();
             return false;
         }
@@ -100,30 +94,31 @@ bool CSettingsFile::ReadContent(std::string& content, std::string& error) const
     return true;
 }
 
-bool CSettingsFile::ReplaceContent(const std::string& content, std::string& error) const
+// What a reader sees: the file, and over it the writes held for the exit.
+std::optional<std::string> CSettingsFile::Find(std::string_view section, std::string_view key) const
 {
-    return ReplaceFileContent(path_, content, error);
+    std::lock_guard lock(mutex_);
+    std::string content;
+    std::string error;
+    if (!ReadContent(content, error)) {
+        return std::nullopt;
+    }
+    CIniText text(content);
+    for (const Change& change : held_) {
+        text.Set(change.section, change.key, change.value);
+    }
+    return text.Find(section, key);
 }
 
 std::string CSettingsFile::GetText(std::string_view section, std::string_view key,
                                    std::string_view defaultValue) const
 {
-    std::string content;
-    std::string error;
-    if (!ReadContent(content, error)) {
-        return std::string(defaultValue);
-    }
-    return CIniText(content).Find(section, key).value_or(std::string(defaultValue));
+    return Find(section, key).value_or(std::string(defaultValue));
 }
 
 int CSettingsFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const
 {
-    std::string content;
-    std::string error;
-    if (!ReadContent(content, error)) {
-        return defaultValue;
-    }
-    const auto value = CIniText(content).Find(section, key);
+    const auto value = Find(section, key);
     return value ? ParseInt(*value, defaultValue) : defaultValue;
 }
 
@@ -135,22 +130,72 @@ bool CSettingsFile::WriteInt(std::string_view section, std::string_view key, int
 bool CSettingsFile::WriteText(std::string_view section, std::string_view key, std::string_view value)
 {
     std::lock_guard lock(mutex_);
-    std::string content;
-    std::string error;
-    // A file we cannot read is left alone rather than replaced by one holding only this key.
-    if (!ReadContent(content, error)) {
-        return Fail(error);
+    if (ReadOnly()) {
+        return Fail(ReadOnlyText(path_));
     }
-    CIniText text(content);
-    if (!text.Set(section, key, value)) {
+    if (CIniText probe; !probe.Set(section, key, value)) {
         return Fail("Cannot store [" + std::string(section) + "] " + std::string(key) +
                     ": names and values must be single lines, and a key needs a name without '='");
     }
-    if (!ReplaceContent(text.Render(), error)) {
+    Change change{std::string(section), std::string(key), std::string(value)};
+    if (holding_) {
+        held_.push_back(std::move(change));
+        lastWriteError_.clear();
+        return true;
+    }
+    std::string error;
+    if (!Rewrite({change}, error)) {
         return Fail(error);
     }
     lastWriteError_.clear();
     return true;
+}
+
+void CSettingsFile::HoldWrites()
+{
+    std::lock_guard lock(mutex_);
+    holding_ = true;
+}
+
+bool CSettingsFile::WriteHeld()
+{
+    std::lock_guard lock(mutex_);
+    holding_ = false;
+    const std::vector<Change> changes = std::move(held_);
+    held_.clear();
+    std::string error;
+    if (!changes.empty() && !Rewrite(changes, error)) {
+        return Fail(error);
+    }
+    lastWriteError_.clear();
+    return true;
+}
+
+// Read, change and replace under the lock, so that the other program's writes of the
+// same moment are read first and kept.
+bool CSettingsFile::Rewrite(const std::vector<Change>& changes, std::string& error) const
+{
+    const CFileLock lock(ReplaceTargetPath(path_) + ".lock", lockWait_);
+    if (lock.Result() == CFileLock::State::TimedOut) {
+        error = "Settings not saved: " + lock.Error();
+        return false;
+    }
+    // A lock that cannot be had at all (a folder we may not write, a file system without
+    // locks) leaves the replace to go on as it always could, and to report its own failure.
+    std::string content;
+    // A file we cannot read is left alone rather than replaced by one holding only our keys.
+    if (!ReadContent(content, error)) {
+        return false;
+    }
+    if (CFile::WriteProtected(path_)) {
+        error = ReadOnlyText(path_);
+        return false;
+    }
+    CIniText text(content);
+    for (const Change& change : changes) {
+        text.Set(change.section, change.key, change.value);
+    }
+    return ReplaceFileContent(path_, text.Render(), error);
 }
 
 bool CSettingsFile::Fail(std::string error)

@@ -2,7 +2,10 @@
 
 #include <array>
 #include <string_view>
-#include <sys/stat.h>
+
+#include "platform/system_ports.h"
+
+#include "platform/platform_texts.h"
 
 namespace kestrum {
 
@@ -68,21 +71,14 @@ int CaptureMethodFromOption(const std::string& value)
     return -1;
 }
 
-// "ttyUSB0" for /dev/ttyUSB0: the way Linux users name a port.
-bool IsDeviceUnderDev(const std::string& name)
-{
-    struct stat info {};
-    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != ".." &&
-           ::stat(("/dev/" + name).c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-}
-
+// "COM" and a network port's URL stand as written; so does a name in the system's own
+// way (a device path); any other value gets "COM" in front, so 2 means COM2.
 std::string PortNameFromOption(const std::string& value)
 {
-    const bool takenAsIs = value.starts_with("/") || value.find("://") != std::string::npos ||
-                             value.starts_with("COM");
-    if (takenAsIs)
+    if (value.starts_with("COM") || value.find("://") != std::string::npos)
         return value;
-    return IsDeviceUnderDev(value) ? "/dev/" + value : "COM" + value;
+    const std::string local = LocalPortFromOption(value);
+    return local.empty() ? "COM" + value : local;
 }
 
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& arguments)
@@ -119,11 +115,11 @@ CommandLineOptions ParseCommandLine(int argc, const char* const* argv)
 
 std::string CommandLineHelpText()
 {
-    static constexpr std::array<std::string_view, 16> kPieces = {
+    // The lines for -p say how this platform names its ports.
+    static constexpr std::array<std::string_view, 15> kPieces = {
         "\t Command line options:\r\n\r\n",
         "-h\t   get this help screen.\r\n",
-        "-p  port\t   name of used PC port (COM1, COM2, ...) or number (1,2, ...);\r\n",
-        "\t   default: COM1.\r\n",
+        kPortOptionHelp,
         "-s  speed\t   port speed (600..460800); default: 115200.\r\n",
         "-hs  mode\t   handshaking mode (none, rts); default: none.\r\n\r\n",
         "-d  device\t   type of device (rec, pbr, vdk1); default: rec.\r\n",

@@ -37,6 +37,8 @@ fs::path Canonical(const fs::path& path)
 std::map<fs::path, std::string> ByIdLinks(const std::string& deviceDir)
 {
     std::vector<fs::path> links;
+    if (deviceDir.empty()) // a system without device files (Windows)
+        return {};
     std::error_code error;
     for (fs::directory_iterator it(fs::path(deviceDir) / "serial/by-id", error), end; !error && it != end;
          it.increment(error))

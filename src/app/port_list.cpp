@@ -3,43 +3,18 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
-#include <sys/stat.h>
-
 #include "platform/serial_device_factory.h"
+#include "platform/system_ports.h"
 
 namespace kestrum {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 bool IsDigit(char c)
 {
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-// Serial-core ports tell their UART type; 0 means no UART was found at that place.
-bool HasUart(const fs::path& entry)
-{
-    std::ifstream typeFile(entry / "type");
-    if (!typeFile) {
-        return true;  // not a serial-core port: the device link is enough
-    }
-    int type = 0;
-    typeFile >> type;
-    return static_cast<bool>(typeFile) && type != 0;
-}
-
-bool IsPresentPort(const fs::directory_entry& entry, const std::string& deviceDir)
-{
-    std::error_code error;
-    const bool hasDevice = fs::exists(entry.path() / "device", error);
-    return hasDevice && HasUart(entry.path()) &&
-           fs::exists(fs::path(deviceDir) / entry.path().filename(), error);
 }
 
 // The digit run at pos without its leading zeros; pos moves past the run.
@@ -54,19 +29,6 @@ std::string_view TakeNumber(std::string_view text, size_t& pos)
         digits.remove_prefix(1);
     }
     return digits;
-}
-
-bool IsCharacterDevice(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-}
-
-// One file under two names (a link), or two nodes of one device.
-bool SameFile(const struct stat& a, const struct stat& b)
-{
-    return (a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
-           (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev);
 }
 
 }  // namespace
@@ -102,18 +64,8 @@ bool NaturalLess(const std::string& a, const std::string& b)
 
 std::vector<std::string> BuildPortList(const std::string& ttyClassDir, const std::string& deviceDir)
 {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(ttyClassDir, error), end; !error && it != end; it.increment(error)) {
-        if (IsPresentPort(*it, deviceDir)) {
-            names.push_back(it->path().filename().string());
-        }
-    }
-    std::sort(names.begin(), names.end(), NaturalLess);
-    std::vector<std::string> ports;
-    for (const auto& name : names) {
-        ports.push_back((fs::path(deviceDir) / name).string());
-    }
+    std::vector<std::string> ports = PresentSerialPorts(ttyClassDir, deviceDir);
+    std::sort(ports.begin(), ports.end(), NaturalLess);
     if (ports.empty()) {
         ports.emplace_back(kFallbackPortName);
     }
@@ -149,13 +101,8 @@ std::string ListedPortName(const std::vector<std::string>& ports, const std::str
     if (std::find(ports.begin(), ports.end(), name) != ports.end()) {
         return name;
     }
-    struct stat named {};
-    if (!name.starts_with("/") || ::stat(name.c_str(), &named) != 0) {
-        return "";
-    }
     for (const std::string& port : ports) {
-        struct stat listed {};
-        if (port.starts_with("/") && ::stat(port.c_str(), &listed) == 0 && SameFile(listed, named)) {
+        if (SameLocalPort(port, name)) {
             return port;
         }
     }
@@ -168,11 +115,24 @@ bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name)
         return true;
     }
     const bool acceptable =
-        (name.starts_with("/") && IsCharacterDevice(name)) || IsNetworkPortName(name) || HasRegisteredBackend(name);
+        IsLocalPortName(name) || IsNetworkPortName(name) || HasRegisteredBackend(name);
     if (acceptable) {
         ports.push_back(name);
     }
     return acceptable;
+}
+
+std::string PortUnavailableReason(const std::string& name)
+{
+    if (name.find("://") != std::string::npos)
+        return "not an address of the form rfc2217://host:port";
+    return LocalPortUnavailableReason(name);
+}
+
+std::string UnavailablePortText(const std::string& name)
+{
+    const std::string reason = PortUnavailableReason(name);
+    return "Port " + name + " is not available" + (reason.empty() ? "" : ": " + reason);
 }
 
 std::string DefaultPortName(const std::vector<std::string>& ports)

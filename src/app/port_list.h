@@ -3,24 +3,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_ports.h"
+
 namespace kestrum {
 
-// The port offered when the machine shows none, as COM1 is on the program's first
-// platform; also the default port name then.
-inline constexpr const char* kFallbackPortName = "/dev/ttyS0";
-inline constexpr const char* kTtyClassDir = "/sys/class/tty";
-inline constexpr const char* kDeviceDir = "/dev";
-
-// The device paths of the serial ports present, in natural order (ttyS2 before ttyS10):
-// every tty of the class directory with a device behind it, except serial-core ports
-// whose UART type is unknown (the kernel lists ttyS0..ttyS31 whether a UART answers or
-// not), and only when its node exists in the device directory. Never empty: with no
-// port present the list is the single kFallbackPortName.
+// The serial ports present (PresentSerialPorts), in natural order (ttyS2 before ttyS10,
+// COM2 before COM10). Never empty: with no port present the list is the single
+// kFallbackPortName (/dev/ttyS0, or COM1 on Windows).
 std::vector<std::string> BuildPortList(const std::string& ttyClassDir = kTtyClassDir,
                                        const std::string& deviceDir = kDeviceDir);
 
 // The entry of the list that names the same port as name: the name itself, or the
-// entry for the same device file (a /dev/serial/by-id link names its /dev/ttyUSBn).
+// entry for the same device (a /dev/serial/by-id link names its /dev/ttyUSBn; \\.\COM3
+// names COM3).
 // Empty when the list has none.
 std::string ListedPortName(const std::vector<std::string>& ports, const std::string& name);
 
@@ -30,6 +25,12 @@ std::string ListedPortName(const std::vector<std::string>& ports, const std::str
 // already holds that port (under this name or another). True when the list holds the
 // port afterwards; ListedPortName tells under which name.
 bool AcceptNamedPort(std::vector<std::string>& ports, const std::string& name);
+
+// Why a port the user named is not one the list offers: the system's reason for a device
+// path ("No such file or directory"), or what is wrong with the name; empty when nothing is.
+std::string PortUnavailableReason(const std::string& name);
+// "Port NAME is not available: REASON", as the status line and stderr say it.
+std::string UnavailablePortText(const std::string& name);
 
 // "rfc2217://host:port" with a host and a port number from 1 to 65535.
 bool IsNetworkPortName(const std::string& name);

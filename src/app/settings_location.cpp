@@ -1,15 +1,10 @@
 #include "app/settings_location.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <vector>
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/c_file.h"
+#include "platform/program_places.h"
 
 namespace kestrum {
 
@@ -21,40 +16,39 @@ std::string Environment(const char* name)
     return value ? value : "";
 }
 
-std::string HomeDirectory()
-{
-    std::string home = Environment("HOME");
-    if (!home.empty()) {
-        return home;
-    }
-    std::vector<char> buffer(16384);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir) {
-        home = found->pw_dir;
-    }
-    return home;
-}
-
 // Opens the file for appending, which creates it empty when missing, and closes it
 // again. Empty result on success, otherwise the reason.
 std::string CreateIfMissing(const std::string& path)
 {
-    // Non-blocking, so a FIFO at the path fails the type check instead of hanging.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) {
-        return path + ": " + std::strerror(errno);
+    CFile file;
+    if (!file.Open(path, CFile::Access::AppendCreate)) {
+        return path + ": " + file.ErrorText();
     }
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    return regular ? "" : path + ": not a regular file";
+    return file.GetKind() == CFile::Kind::Regular ? "" : path + ": not a regular file";
+}
+
+// A regular file the user lets us read but not write: no write permission for anyone
+// (respected even by root, who could write it), none for us, or a read-only file system.
+bool ReadableButNotWritable(const std::string& path)
+{
+    CFile file;
+    if (!file.Open(path, CFile::Access::Read) || file.GetKind() != CFile::Kind::Regular)
+        return false;
+    return CFile::WriteProtected(path) || !CFile::Writable(path);
+}
+
+// The settings file at path, created when missing; a read-only one is taken as it is.
+SettingsLocation Claim(const std::string& path, std::string& reason)
+{
+    if (ReadableButNotWritable(path))
+        return {path, "", true};
+    reason = CreateIfMissing(path);
+    return reason.empty() ? SettingsLocation{path, "", false} : SettingsLocation{};
 }
 
 std::string ConfigBase(const SettingsEnvironment& environment)
 {
-    if (!environment.configHome.empty() && environment.configHome.front() == '/') {
+    if (!environment.configHome.empty() && std::filesystem::path(environment.configHome).is_absolute()) {
         return environment.configHome;
     }
     if (!environment.home.empty()) {
@@ -64,20 +58,22 @@ std::string ConfigBase(const SettingsEnvironment& environment)
 }
 
 // The per-user place; its directory is created as needed.
-std::string TryConfigDirectory(const SettingsEnvironment& environment, std::string& path)
+SettingsLocation TryConfigDirectory(const SettingsEnvironment& environment, std::string& reason)
 {
     const std::string base = ConfigBase(environment);
     if (base.empty()) {
-        return "no home directory or XDG_CONFIG_HOME is known";
+        reason = "no home directory or XDG_CONFIG_HOME is known";
+        return {};
     }
     const std::filesystem::path dir = std::filesystem::path(base) / "kestrum";
     std::error_code error;
     std::filesystem::create_directories(dir, error);
-    path = (dir / kSettingsFileName).string();
+    const std::string path = (dir / kSettingsFileName).string();
     if (error) {
-        return dir.string() + ": " + error.message();
+        reason = dir.string() + ": " + error.message();
+        return {};
     }
-    return CreateIfMissing(path);
+    return Claim(path, reason);
 }
 
 bool IsInside(const std::filesystem::path& dir, const std::string& tree)
@@ -103,17 +99,20 @@ std::string BesideProgramPath(const SettingsEnvironment& environment)
 
 SettingsEnvironment SettingsEnvironment::FromProcess()
 {
+    ProgramPlaces places = FindProgramPlaces();
     SettingsEnvironment environment;
     environment.explicitPath = Environment("KESTRUM_INI");
-    environment.configHome = Environment("XDG_CONFIG_HOME");
-    environment.home = HomeDirectory();
-    environment.installTrees = {"/usr", "/opt"};
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        environment.programDir = program.parent_path().string();
-    }
+    environment.programDir = std::move(places.programDir);
+    environment.configHome = std::move(places.configHome);
+    environment.home = std::move(places.home);
+    environment.installTrees = std::move(places.installTrees);
     return environment;
+}
+
+std::string PerUserSettingsPath(const SettingsEnvironment& environment)
+{
+    const std::string base = ConfigBase(environment);
+    return base.empty() ? "" : (std::filesystem::path(base) / "kestrum" / kSettingsFileName).string();
 }
 
 SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment)
@@ -123,24 +122,23 @@ SettingsLocation PrepareSettingsFile(const SettingsEnvironment& environment)
         std::error_code error;
         const auto absolute = std::filesystem::absolute(environment.explicitPath, error);
         const std::string path = error ? environment.explicitPath : absolute.string();
-        const std::string reason = CreateIfMissing(path);
-        if (reason.empty()) {
-            return {path, ""};
+        std::string reason;
+        if (SettingsLocation location = Claim(path, reason); location.Found()) {
+            return location;
         }
         return {"", "Cannot use the settings file named by KESTRUM_INI: " + reason};
     }
     std::string reasons;
     if (const std::string path = BesideProgramPath(environment); !path.empty()) {
-        const std::string reason = CreateIfMissing(path);
-        if (reason.empty()) {
-            return {path, ""};
+        std::string reason;
+        if (SettingsLocation location = Claim(path, reason); location.Found()) {
+            return location;
         }
         reasons = reason + "; ";
     }
-    std::string path;
-    const std::string reason = TryConfigDirectory(environment, path);
-    if (reason.empty()) {
-        return {path, ""};
+    std::string reason;
+    if (SettingsLocation location = TryConfigDirectory(environment, reason); location.Found()) {
+        return location;
     }
     return {"", "Cannot create the settings file " + std::string(kSettingsFileName) + ": " + reasons + reason};
 }

@@ -4,7 +4,7 @@
 
 #include "app/program_identity.h"
 #include "platform/c_wire_trace.h"
-#include "platform/regular_file.h"
+#include "platform/c_file.h"
 
 namespace kestrum {
 
@@ -16,7 +16,7 @@ bool StartRequestedTrace(const std::string& path, const std::vector<std::string>
     if (file.empty())
         return true;
     for (const std::string& image : images) {
-        if (!image.empty() && SameFile(file, image)) {
+        if (!image.empty() && CFile::SameFile(file, image)) {
             error = "the trace " + file + " is the image " + image + " of the load: tracing would overwrite it";
             return false;
         }

@@ -1,14 +1,13 @@
 #include "cli/c_cli_reporter.h"
 
-#include <unistd.h>
-
 #include "platform/c_wire_trace.h"
+#include "platform/console.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
 
 CCliReporter::CCliReporter(std::FILE* err, const std::vector<std::string>& portNames)
-    : display_(err, isatty(fileno(err)) != 0, portNames), mainThread_(std::this_thread::get_id())
+    : display_(err, IsControllableTerminal(err), portNames), mainThread_(std::this_thread::get_id())
 {
     for (size_t i = 0; i < display_.PortCount(); ++i)
         channels_.push_back(std::make_unique<CStatusChannel>());

@@ -1,32 +1,17 @@
 #include "cli/c_interrupt_watcher.h"
 
-#include <csignal>
-#include <ctime>
-#include <pthread.h>
-#include <unistd.h>
-
 #include "platform/c_stopwatch.h"
 
 namespace kestrum {
 
 namespace {
-
-sigset_t CancelSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
-
+// How long one look for a request waits, so the destructor never waits long for the thread.
+constexpr int kLookMs = 100;
 }  // namespace
 
 CInterruptWatcher::CInterruptWatcher(std::function<void()> onInterrupt, GiveUp giveUp)
     : onInterrupt_(std::move(onInterrupt)), giveUp_(std::move(giveUp))
 {
-    const sigset_t set = CancelSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     thread_ = std::thread([this] { Watch(); });
 }
 
@@ -34,18 +19,13 @@ CInterruptWatcher::~CInterruptWatcher()
 {
     stop_ = true;
     thread_.join();
-    const sigset_t set = CancelSignals();
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-// Waits in short slices so the destructor never waits long for the thread.
 void CInterruptWatcher::Watch()
 {
-    const sigset_t set = CancelSignals();
-    const timespec slice{0, 100 * 1000 * 1000};
     CStopwatch sinceInterrupt;
     while (!stop_) {
-        if (sigtimedwait(&set, nullptr, &slice) > 0) {
+        if (signals_.Wait(kLookMs)) {
             if (interrupted_)
                 EndProcess();
             interrupted_ = true;
@@ -58,17 +38,9 @@ void CInterruptWatcher::Watch()
     }
 }
 
-// write(2) and _exit(2) only, no allocation: the stuck thread may hold any lock, the stdio
-// ones included.
 void CInterruptWatcher::EndProcess() const
 {
-    [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, giveUp_.note.data(), giveUp_.note.size());
-    written = ::write(STDERR_FILENO, "\n", 1);
-    if (!giveUp_.text.empty()) {
-        written = ::write(STDOUT_FILENO, giveUp_.text.data(), giveUp_.text.size());
-        written = ::write(STDOUT_FILENO, "\n", 1);
-    }
-    ::_exit(giveUp_.status);
+    CInterruptSignals::EndProcessNow(giveUp_.note.c_str(), giveUp_.text, giveUp_.status);
 }
 
 }  // namespace kestrum

@@ -5,11 +5,13 @@
 #include <string>
 #include <thread>
 
+#include "platform/interrupt_signals.h"
+
 namespace kestrum {
 
-// Turns Ctrl-C (SIGINT) and SIGTERM into a Cancel. It blocks both signals in every thread
-// the process starts afterwards, so construct it before any other thread, and takes them
-// on a thread of its own, where the cancel action may safely signal events.
+// Turns Ctrl-C (and SIGTERM, or on Windows Ctrl-Break and closing the console) into a
+// Cancel. Construct it before any other thread (CInterruptSignals says why); it takes the
+// requests on a thread of its own, where the cancel action may safely signal events.
 //
 // A stop must end the program even when the work is stuck in the kernel (a device that
 // never answers an ioctl): if the program is still running giveUpAfterMs after the first
@@ -21,7 +23,7 @@ struct InterruptGiveUp {
     std::string text;  // a line for standard output, or empty
     int status = 2;
     int afterMs = kAfterMs;
-    std::string note = "kestrum-cli: the work did not stop in time; ending without it";
+    std::string note = "kestrum-cli: the work did not stop in time; ending without it\n";
 };
 
 class CInterruptWatcher {
@@ -39,6 +41,7 @@ private:
     void Watch();
     [[noreturn]] void EndProcess() const;
 
+    CInterruptSignals signals_; // before the thread that waits on it
     std::function<void()> onInterrupt_;
     const GiveUp giveUp_;
     std::atomic<bool> interrupted_{false};

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/platform_texts.h"
+#include "platform/system_ports.h"
+
 namespace kestrum {
 
 namespace {
@@ -122,19 +125,17 @@ CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
 
 std::string CliUsageText()
 {
-    return "Usage: kestrum-cli [--trace FILE] COMMAND [options]\n"
+    return std::string("Usage: kestrum-cli [--trace FILE] COMMAND [options]\n") +
            "\n"
            "Commands:\n"
            "  load    load firmware into the device (-d rec, pbr or vdk1); into the devices on several\n"
            "          ports at once when -p names several (add --json for a JSON summary)\n"
            "  info    read the device's information (add --json for JSON)\n"
-           "  ports   list the serial ports, with the maker, product, serial number and\n"
-           "          /dev/serial/by-id name of USB adapters (add --json for JSON)\n"
+           "  ports   list " + kPortListing + " (add --json for JSON)\n"
            "  help    show this text (also -h, --help); --version shows the version\n"
            "\n"
            "Options (omitted ones come from kestrum.ini when present, which is never written):\n"
-           "  -p port     serial port: a device path (/dev/ttyUSB0) or rfc2217://host:port;\n"
-           "              for load repeated, or a list (-p /dev/ttyUSB0,/dev/ttyUSB1), for several\n"
+           + std::string(kCliPortOptionHelp) +
            "  -s speed    port speed (600..460800); default: 115200\n"
            "  -hs mode    handshaking mode (none, rts); default: none\n"
            "  -d device   type of device (rec, pbr, vdk1); default: rec\n"

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "app/port_list.h"
 
@@ -16,8 +15,8 @@ constexpr std::array<uint32_t, 14> kOfferedRates = {600,   1200,  2400,  4800,  
 
 bool IsRegularFile(const std::string& path)
 {
-    struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_regular_file(path, error);
 }
 
 bool ParseSpeed(const std::string& text, uint32_t& speed)
@@ -125,9 +124,9 @@ std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment, std
     warning.clear();
     if (!environment.explicitPath.empty()) {
         const std::string& path = environment.explicitPath;
-        struct stat info {};
         std::string error;
-        if (::stat(path.c_str(), &info) != 0 && errno == ENOENT)
+        std::error_code missing;
+        if (!std::filesystem::exists(path, missing) && !missing)
             error = path + " does not exist";
         else if (!CSettingsFile(path).CheckReadable(error))
             error = error.empty() ? "cannot read " + path : error;
@@ -139,11 +138,8 @@ std::string FindSettingsFileReadOnly(const SettingsEnvironment& environment, std
     const std::string beside = BesideProgramPath(environment);
     if (!beside.empty() && IsRegularFile(beside))
         return beside;
-    std::string config = environment.configHome;
-    if (config.empty() || config[0] != '/')
-        config = environment.home.empty() ? "" : environment.home + "/.config";
-    const std::string perUser = config + "/kestrum/" + kSettingsFileName;
-    return !config.empty() && IsRegularFile(perUser) ? perUser : "";
+    const std::string perUser = PerUserSettingsPath(environment);
+    return IsRegularFile(perUser) ? perUser : "";
 }
 
 bool ResolveCliConfig(const CommandLineOptions& options, const CSettingsFile& stored, std::vector<std::string> ports,

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 #include <optional>

@@ -1,5 +1,4 @@
 // kestrum-cli: loads firmware and reads device information without a display.
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -15,6 +14,7 @@
 #include "cli/cli_config.h"
 #include "cli/json_text.h"
 #include "platform/c_wire_trace.h"
+#include "platform/console.h"
 
 using namespace kestrum;
 
@@ -39,7 +39,7 @@ void EndTrace(int status)
     InterruptGiveUp giveUp;
     giveUp.status = status;
     giveUp.afterMs = 0;
-    giveUp.note = "kestrum-cli: stopped waiting for the trace; it is incomplete";
+    giveUp.note = "kestrum-cli: stopped waiting for the trace; it is incomplete\n";
     const CInterruptWatcher interrupts(nullptr, giveUp);
     if (!CWireTrace::End())
         std::fprintf(stderr, "kestrum-cli: the trace could not be written completely\n");
@@ -64,8 +64,7 @@ int main(int argc, char** argv)
     // Only Ctrl-C and SIGTERM stop a load: a closed output pipe or a hung-up terminal must
     // not leave a device half-programmed. Output that cannot be written is dropped, and the
     // exit status still tells the result.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGHUP, SIG_IGN);
+    KeepRunningWithoutOutput();
     const std::vector<std::string> arguments(argv, argv + argc);
     const CliArguments parsed = ParseCliArguments(arguments);
     if (parsed.command == CliArguments::Command::Help) {

@@ -68,7 +68,7 @@ CAboutDlg::CAboutDlg(Mode mode, bool mainWindowForm, QWidget* parent) : QDialog(
 
 QString CAboutDlg::ProductLine()
 {
-    return QString::fromLatin1(kApplicationTitle) + QStringLiteral("  for Windows 95/98/NT/2000");
+    return QString::fromStdString(kProductLine);
 }
 
 QString CAboutDlg::VersionLine()

@@ -5,11 +5,15 @@
 #include <QTimerEvent>
 
 #include "app/c_kestrum_app.h"
+#include "app/ignored_options.h"
+#include "app/port_list.h"
 #include "gui/c_dialog_units.h"
 #include "gui/c_private_message_event.h"
+#include "pages/c_ps_connection.h"
 #include "pages/c_ps_device.h"
 #include "pages/c_ps_loader.h"
 #include "pages/c_ps_program.h"
+#include "platform/closing_flag.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
@@ -65,8 +69,10 @@ void CKestrumView::OnStartupTimer()
 {
     startupTimer_.stop();
     startupDone_ = true;
-    if (sheet_ != nullptr)
+    if (sheet_ != nullptr) {
         sheet_->Device().RefreshInfoText();
+        ReportIgnoredOptions();
+    }
     if (app_.Options().hasArguments)
         QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_AUTO_LOAD, 0, 0));
 }
@@ -88,8 +94,51 @@ void CKestrumView::OnAutoLoad()
         if (!app_.Options().autoLoad || sheet_ == nullptr)
             return;
         BringProgramPageForward();
-        QTimer::singleShot(kAutoLoadPauseMs, this, [this] { sheet_->Program().OnLoad(); });
+        QTimer::singleShot(kAutoLoadPauseMs, this, &CKestrumView::StartAutomaticLoad);
     });
+}
+
+// Only on the port the command line named: when the list does not offer it, the page shows
+// another port, and a load there could write to whatever device is attached to it. A query
+// on the line is awaited, and a window closing meanwhile starts nothing.
+void CKestrumView::StartAutomaticLoad()
+{
+    if (ClosingFlag::IsSet())
+        return;
+    if (const std::string& unoffered = sheet_->Connection().Selection().UnofferedPort(); !unoffered.empty()) {
+        const std::string refusal = UnavailablePortText(unoffered);
+        sheet_->Program().StatusChannel().SetStatus(refusal);
+        Notice(refusal);
+        return;
+    }
+    if (sheet_->Device().Busy()) {
+        connect(&sheet_->Device(), &CPSDevice::QueryFinished, this, &CKestrumView::StartAutomaticLoad,
+                static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
+    }
+    sheet_->Program().OnLoad();
+}
+
+void CKestrumView::ReportIgnoredOptions()
+{
+    const CConnectionSelection& connection = sheet_->Connection().Selection();
+    OptionsInUse used;
+    used.unofferedPort = connection.UnofferedPort();
+    used.port = connection.SelectedText(CConnectionSelection::kPort);
+    used.speed = connection.SelectedText(CConnectionSelection::kRate);
+    const int handshaking = connection.Selected(CConnectionSelection::kHandshaking);
+    used.handshaking =
+        handshaking == CConnectionSelection::kNone ? connection.Stored().handshaking : handshaking;
+    used.deviceKind = sheet_->Device().GetDeviceKind();
+    used.captureMethod = sheet_->Program().Settings().CaptureMethod(used.deviceKind);
+    for (const std::string& note : IgnoredOptionNotes(app_.Options(), used))
+        Notice(note);
+}
+
+void CKestrumView::Notice(const std::string& text)
+{
+    std::fprintf(notices_, "kestrum: %s\n", text.c_str());
+    std::fflush(notices_);
 }
 
 void CKestrumView::BringProgramPageForward()

@@ -20,6 +20,7 @@
 #include "gui/c_private_message_event.h"
 #include "gui/c_qt_message_hooks.h"
 #include "platform/closing_flag.h"
+#include "platform/local_time.h"
 #include "platform/message_pump.h"
 
 namespace kestrum {
@@ -179,8 +180,20 @@ void CMainFrame::showEvent(QShowEvent* event)
     clockTimer_.start(kClockTimerMs, this);
     statusTimer_.start(kStatusTimerMs, this);
     ShowClock();
-    if (!positionApplied_)
+    if (!positionApplied_) {
         RestorePosition();
+        ShowStartWarning();
+    }
+}
+
+// Said once, after the pages have set their first texts: the settings file found at start
+// is read-only or unreadable. It shows at the status timer's first tick.
+void CMainFrame::ShowStartWarning()
+{
+    if (app_.StartWarning().empty())
+        return;
+    mainStatus_.SetStatus(app_.StartWarning(), true);
+    mainStatus_.Event().Set();
 }
 
 // A position of 0 on either axis means none was stored. One outside every screen (a
@@ -228,9 +241,7 @@ void CMainFrame::ShowStatusIfNew()
 
 void CMainFrame::ShowClock()
 {
-    const std::time_t now = std::time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTimeOf(std::time(nullptr));
     panes_[1]->setText(DateText(local));
     panes_[2]->setText(TimeText(local));
 }

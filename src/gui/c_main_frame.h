@@ -63,6 +63,7 @@ private:
     void FitToForm();
     void RestorePosition();
     void StorePosition();
+    void ShowStartWarning();
     void ShowStatusIfNew();
     void ShowClock();
     void BeginClose();

@@ -41,6 +41,8 @@ int RunMainWindow(CKestrumApp& app, CQtMessageHooks& hooks)
         app.ReadSaveFlag();
         frame.show();
         status = QApplication::exec();
+        // The pages and the window store their keys as they go: in one rewrite with the flag.
+        app.BeginExit();
     }
     if (!app.ExitInstance())
         std::fprintf(stderr, "kestrum: %s\n", app.Settings().LastWriteError().c_str());

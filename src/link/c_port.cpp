@@ -1,9 +1,9 @@
 #include "link/c_port.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "link/c_receive_worker.h"
+#include "platform/local_time.h"
 #include "platform/tick_count.h"
 
 namespace kestrum {
@@ -27,14 +27,11 @@ constexpr int kCloseSettleMs = 200;
 // " (hh:mm:ss.mmm) " of the local time.
 std::string LocalTimeStamp()
 {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
+    const LocalClockTime now = LocalTimeNow();
     char text[32];
-    std::snprintf(text, sizeof text, " (%02u:%02u:%02u.%03u) ", static_cast<unsigned>(local.tm_hour),
-                  static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
-                  static_cast<unsigned>(now.tv_nsec / 1000000));
+    std::snprintf(text, sizeof text, " (%02u:%02u:%02u.%03u) ", static_cast<unsigned>(now.fields.tm_hour),
+                  static_cast<unsigned>(now.fields.tm_min), static_cast<unsigned>(now.fields.tm_sec),
+                  static_cast<unsigned>(now.milliseconds));
     return text;
 }
 

@@ -1,44 +1,53 @@
 #include "loader/c_image_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 
-#include "platform/regular_file.h"
+#include "platform/c_file.h"
 
 namespace kestrum {
+
+namespace {
+
+// Refuses what cannot be an image before a byte is read: a pipe or a device would block
+// the read, or never end.
+std::string Unusable(const std::string& path, const CFile& file)
+{
+    if (file.GetKind() == CFile::Kind::Directory)
+        return path + " is a directory";
+    if (file.GetKind() != CFile::Kind::Regular)
+        return path + " is not a regular file (it is " + CFile::KindText(file.GetKind()) + ")";
+    if (file.Size() > CImageFile::kMaxSize)
+        return path + " is too large for an image (" + std::to_string(file.Size()) + " bytes)";
+    return "";
+}
+
+}  // namespace
 
 bool CImageFile::Open(const std::string& path)
 {
     Close();
     path_ = path;
     error_.clear();
-    const RegularFile file = OpenRegularFile(path, FileAccess::Read);
-    if (!file.descriptor.Valid()) {
-        error_ = file.problem;
+    CFile file;
+    if (!file.Open(path, CFile::Access::Read)) {
+        error_ = path + ": " + file.ErrorText();
         return false;
     }
-    if (file.size > kMaxSize) {
-        error_ = path + " is too large for an image (" + std::to_string(file.size) + " bytes)";
-        return false;
-    }
-    if (!ReadWhole(file.descriptor.Get(), static_cast<long>(file.size)))
+    error_ = Unusable(path, file);
+    if (!error_.empty() || !ReadWhole(file, static_cast<long>(file.Size())))
         return false;
     open_ = true;
     return true;
 }
 
-bool CImageFile::ReadWhole(int fd, long size)
+bool CImageFile::ReadWhole(CFile& file, long size)
 {
     bytes_.resize(static_cast<size_t>(size));
     size_t got = 0;
     while (got < bytes_.size()) {
-        const ssize_t n = ::read(fd, bytes_.data() + got, bytes_.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const long n = file.Read(bytes_.data() + got, bytes_.size() - got);
         if (n < 0) {
-            error_ = path_ + ": " + std::strerror(errno);
+            error_ = path_ + ": " + file.ErrorText();
             return false;
         }
         if (n == 0) {

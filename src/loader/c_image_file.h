@@ -7,6 +7,8 @@
 
 namespace kestrum {
 
+class CFile;
+
 // An image file, read whole when it is opened. What goes to the device is the file as it
 // was at that moment: a file that is rewritten, cut short or replaced during the load
 // changes nothing, and a file that cannot be read to its length is refused before any
@@ -42,7 +44,7 @@ public:
     const std::string& ErrorText() const { return error_; }
 
 private:
-    bool ReadWhole(int fd, long size);
+    bool ReadWhole(CFile& file, long size);
 
     std::vector<uint8_t> bytes_;
     size_t position_ = 0;

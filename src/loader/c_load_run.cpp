@@ -192,8 +192,12 @@ int CLoadRun::SendFlash(CLoadLine& line)
     if (!SendFlashImage(line, flash_, sender, userAbort))
         return Failed(userAbort ? LOAD_ABORTED : LOAD_FLASH_ERROR);
     flash_.Close();
-    if (!sender.Finish())
+    // The end frame carries the image's last bytes: its refusal must not leave "Flash file
+    // loaded" as the run's last word.
+    if (!sender.Finish()) {
+        status_.SetStatus("Error in Flash file loading");
         return Failed(LOAD_GENERIC_ERROR);
+    }
     if (!CBootExchange(line).WaitFinalAcknowledge(ramHeader_.finalAcknowledge)) {
         status_.SetStatus("Error in Flash file loading");
         return Failed(LOAD_FLASH_ERROR);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "loader/c_load_run.h"
 #include "platform/closing_flag.h"
@@ -13,12 +13,15 @@ namespace kestrum {
 
 namespace {
 
-long FileSize(const std::string& path)
+// 64 bits wide: a long holds only 32 on Windows, where a file over 2 GiB would count
+// as a negative size.
+int64_t FileSize(const std::string& path)
 {
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    std::error_code error;
+    if (path.empty() || !std::filesystem::is_regular_file(path, error))
         return -1;
-    return static_cast<long>(info.st_size);
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? -1 : static_cast<int64_t>(size);
 }
 
 std::optional<std::string> PathOrNone(const std::string& path)
@@ -39,9 +42,9 @@ CLoadSession::~CLoadSession()
 int CLoadSession::ProgressSteps(const std::string& ramPath, const std::string& flashPath)
 {
     int64_t steps = 1;
-    if (const long flash = FileSize(flashPath); flash >= 0)
+    if (const int64_t flash = FileSize(flashPath); flash >= 0)
         steps += flash / 512 + 1;
-    if (const long ram = FileSize(ramPath); ram >= 0)
+    if (const int64_t ram = FileSize(ramPath); ram >= 0)
         steps += ram / 1024 + 1;
     return static_cast<int>(std::min<int64_t>(steps, std::numeric_limits<int>::max()));
 }

@@ -47,6 +47,15 @@ void CCapturingDialog::SetCancelEvent(std::shared_ptr<CEvent> cancel, int countd
     countdownMs_ = countdownMs > 0 ? countdownMs : kDefaultCountdownMs;
 }
 
+// move() places the frame's corner; the frame's size is the window's until it is shown.
+void CCapturingDialog::PlaceOver(const QRect& area)
+{
+    QRect frame(QPoint(0, 0), frameGeometry().size().expandedTo(size()));
+    frame.moveCenter(area.center());
+    frame.moveBottom(area.bottom());
+    move(frame.topLeft());
+}
+
 void CCapturingDialog::ShowRemaining(int64_t seconds)
 {
     bar_->SetText(QStringLiteral("Time remaining: %1 sec").arg(seconds));

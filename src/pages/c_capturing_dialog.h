@@ -29,6 +29,8 @@ public:
     ~CCapturingDialog() override;
 
     void SetCancelEvent(std::shared_ptr<CEvent> cancel, int countdownMs);
+    // The window, frame and title bar included, centred on area with its bottom on area's.
+    void PlaceOver(const QRect& area);
 
     CTextProgressCtrl* Bar() const { return bar_; }
     QPushButton* CancelButton() const { return cancel_; }

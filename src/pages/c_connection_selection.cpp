@@ -82,6 +82,7 @@ void CConnectionSelection::SelectPort(const CommandLineOptions& options)
 {
     const std::vector<std::string>& ports = entries_[kPort];
     int index = Given(options, options.port) ? IndexOf(kPort, ListedPortName(ports, options.port)) : kNone;
+    unofferedPort_ = Given(options, options.port) && index == kNone ? options.port : "";
     if (index == kNone)
         index = IndexOf(kPort, ListedPortName(ports, stored_.port));
     if (index != kNone)
@@ -143,18 +144,19 @@ void CConnectionSelection::GetPortSettings(PortSettings& settings) const
     }
 }
 
+std::string CConnectionSelection::SelectedText(List list) const
+{
+    const int selected = selected_[list];
+    return selected == kNone ? "" : entries_[list][static_cast<size_t>(selected)];
+}
+
 std::string CConnectionSelection::ConnectionInfoText() const
 {
     static const char* const kLabels[kListCount] = {"Connection:\t", "PC Port:\t",     "Baud rate:\t", "Handshaking:\t",
                                                     "Word Length:\t", "Parity:\t\t", "Stop Bits:\t"};
     std::string text;
-    for (int list = 0; list < kListCount; ++list) {
-        const int selected = selected_[list];
-        text += kLabels[list];
-        if (selected != kNone)
-            text += entries_[list][static_cast<size_t>(selected)];
-        text += "\r\n";
-    }
+    for (int list = 0; list < kListCount; ++list)
+        text += kLabels[list] + SelectedText(static_cast<List>(list)) + "\r\n";
     return text;
 }
 

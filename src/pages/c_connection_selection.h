@@ -50,6 +50,12 @@ public:
     // text of its selected entry (empty without a selection), one per line.
     std::string ConnectionInfoText() const;
 
+    // The text of a list's selected entry; empty without a selection.
+    std::string SelectedText(List list) const;
+    // A port the command line named that the list does not offer (the stored or first
+    // port is selected instead); empty when it named none or one the list offers.
+    const std::string& UnofferedPort() const { return unofferedPort_; }
+
     const PortSettings& Stored() const { return stored_; }
     int ConnectionType() const { return connectionType_; }
 
@@ -65,6 +71,7 @@ private:
     std::string defaultPort_;
     PortSettings stored_;
     int connectionType_ = 0;
+    std::string unofferedPort_;
 };
 
 }  // namespace kestrum

@@ -13,7 +13,7 @@
 
 #include "app/build_date.h"
 #include "app/c_kestrum_app.h"
-#include "app/file_replace.h"
+#include "platform/file_replace.h"
 #include "app/program_identity.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_loader.h"
@@ -185,6 +185,14 @@ bool CPSDevice::StopQuery()
 
 void CPSDevice::EnableControls(bool enable)
 {
+    EnableChoices(enable);
+    if (cancelButton_ != nullptr)
+        cancelButton_->setEnabled(enable);
+}
+
+// Everything but "&Cancel", which stops the page's own query.
+void CPSDevice::EnableChoices(bool enable)
+{
     for (QWidget* control : {static_cast<QWidget*>(kindList_), static_cast<QWidget*>(getButton_),
                              static_cast<QWidget*>(saveButton_)}) {
         if (control != nullptr)
@@ -196,7 +204,7 @@ void CPSDevice::EnableControls(bool enable)
 // Program page's "&Load" and "&Cancel".
 void CPSDevice::EnableForQuery(bool enable)
 {
-    EnableControls(enable);
+    EnableChoices(enable);
     Sheet().Connection().EnableControls(enable);
     Sheet().Program().EnableLoadAndCancel(enable);
 }
@@ -213,6 +221,7 @@ void CPSDevice::OnGetFromDevice()
     busy_ = false;
     EnableForQuery(true);
     saveButton_->setFocus();
+    Q_EMIT QueryFinished();
 }
 
 std::string CPSDevice::GetDeviceInfoText() const

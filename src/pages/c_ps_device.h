@@ -37,7 +37,7 @@ public:
     void RefreshInfoText() { SetKindLabels(); }
     // Asks a running query to stop; true when no query runs.
     bool StopQuery();
-    // Disables or enables the page's controls, while the Program page loads.
+    // Disables or enables the whole page, "&Cancel" included, while the Program page loads.
     void EnableControls(bool enable);
 
     void OnGetFromDevice();
@@ -54,6 +54,10 @@ public:
 
     static QString TitleFor(int kind);
 
+Q_SIGNALS:
+    // A query has ended, however it ended.
+    void QueryFinished();
+
 protected:
     void OnInitDialog() override;
     void showEvent(QShowEvent* event) override;
@@ -65,6 +69,7 @@ private:
     void ShowTitle();
     void ShowText(const std::string& text);
     void EnableForQuery(bool enable);
+    void EnableChoices(bool enable);
 
     int kind_ = 0;
     bool busy_ = false;

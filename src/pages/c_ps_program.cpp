@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTimerEvent>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "app/c_kestrum_app.h"
 #include "gui/c_lamp_ctrl.h"
@@ -47,8 +47,8 @@ constexpr int kBoxWidth = 138;
 // What a directory search finds: anything at all under that name.
 bool Exists(const std::string& path)
 {
-    struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+    std::error_code error;
+    return !path.empty() && std::filesystem::exists(path, error);
 }
 
 std::string Text(const CPathComboBox* box)
@@ -276,10 +276,16 @@ bool CPSProgram::IsLoadReady() const
     return true;
 }
 
+// A Device-page query holds the line: nothing turns "&Load" on until it has ended.
+bool CPSProgram::LoadAllowed() const
+{
+    return IsLoadReady() && !Sheet().Device().Busy();
+}
+
 void CPSProgram::UpdateLoadButton()
 {
     if (load_ != nullptr)
-        load_->setEnabled(IsLoadReady());
+        load_->setEnabled(LoadAllowed());
 }
 
 void CPSProgram::EnableControls(bool enable)
@@ -292,7 +298,7 @@ void CPSProgram::EnableControls(bool enable)
         control->setEnabled(enable);
     // A VDK-1 has no capture method to choose.
     captureList_->setEnabled(enable && Kind() != 2);
-    load_->setEnabled(enable && IsLoadReady());
+    load_->setEnabled(enable && LoadAllowed());
 }
 
 void CPSProgram::EnableLoadAndCancel(bool enable)
@@ -300,7 +306,7 @@ void CPSProgram::EnableLoadAndCancel(bool enable)
     if (load_ == nullptr)
         return;
     cancelButton_->setEnabled(enable);
-    load_->setEnabled(enable && IsLoadReady());
+    load_->setEnabled(enable && LoadAllowed());
 }
 
 void CPSProgram::EnableOtherPages(bool enable)
@@ -331,8 +337,8 @@ void CPSProgram::SetLamp(int type, bool flag)
         lamp->SetCell(CLampCtrl::Colour::Blue, flag ? CLampCtrl::Shade::Bright : CLampCtrl::Shade::Grey);
 }
 
-// Over the page: centred on it, its bottom on the bottom of the "Firmware" group, as the
-// run recorded them when it started.
+// Over the page: centred on it, its frame's bottom on the bottom of the "Firmware" group,
+// as the run recorded them when it started.
 void CPSProgram::ShowCapturingDialog(bool show, int countdownMs)
 {
     if (!show || !captureDialogAllowed_) {
@@ -344,8 +350,10 @@ void CPSProgram::ShowCapturingDialog(bool show, int countdownMs)
         capturing_->SetCancelEvent(cancel_, countdownMs);
     }
     const QRect area(QPoint(captureArea_.left, captureArea_.top), QPoint(captureArea_.right, captureArea_.bottom));
-    capturing_->move(area.center().x() - capturing_->width() / 2, area.bottom() - capturing_->height());
+    capturing_->PlaceOver(area);
     capturing_->show();
+    // The frame around the window is known only once it is on screen.
+    capturing_->PlaceOver(area);
     capturing_->repaint();
 }
 
@@ -358,7 +366,7 @@ void CPSProgram::OnCancel()
 
 void CPSProgram::OnLoad()
 {
-    if (!Done() || !Initialised())
+    if (!Done() || !Initialised() || Sheet().Device().Busy())
         return;
     status_.SetStatus("");
     retries_ = 0;
@@ -421,8 +429,8 @@ void CPSProgram::LoadPowerBoard()
     requestRam_ = image;
     AddToHistory(CProgramSettings::kPowerHistory, image, true);
     SelectEntry(CProgramSettings::kPowerHistory, 0);
-    ramLamp_->SetCell(CLampCtrl::Colour::Blue, CLampCtrl::Shade::Bright);
-    flashLamp_->SetCell(CLampCtrl::Colour::Blue, CLampCtrl::Shade::Grey);
+    // The RAM lamp turns blue when the board has taken the image as its own, as a receiver's does.
+    GreyLamps();
     BeginRun();
 }
 
@@ -548,14 +556,19 @@ void CPSProgram::FinishLoad(int result)
     retries_ = 0;
     EnableControls(true);
     EnableOtherPages(true);
-    std::string text = "Loading completed";
-    if (result != LOAD_OK)
-        GetLoadResultText(result, text);
-    status_.SetStatus(text);
+    // A failure keeps the load's own last text, which says more than the result's.
+    if (result == LOAD_OK)
+        status_.SetStatus("Loading completed");
     if (result == LOAD_CANT_CAPTURE)
         GreyLamps();
     load_->setFocus();
     Q_EMIT LoadFinished(result);
+    CloseIfExitAfterLoad(result);
+}
+
+// -e: the program ends after a successful load, of any device kind.
+void CPSProgram::CloseIfExitAfterLoad(int result)
+{
     const CommandLineOptions& options = App().Options();
     if (result == LOAD_OK && options.hasArguments && options.exitAfterLoad)
         QMetaObject::invokeMethod(window(), "close", Qt::QueuedConnection);
@@ -611,7 +624,9 @@ void CPSProgram::LoadDisplayUnit()
     displayUnitRunning_ = false;
     EnableOtherPages(true);
     EnableControls(true);
-    Q_EMIT LoadFinished(outcome.success ? LOAD_OK : LOAD_GENERIC_ERROR);
+    const int result = outcome.success ? LOAD_OK : LOAD_GENERIC_ERROR;
+    Q_EMIT LoadFinished(result);
+    CloseIfExitAfterLoad(result);
 }
 
 // --- the path boxes and the file dialogs ---------------------------------------------------
@@ -653,7 +668,8 @@ void CPSProgram::OnBrowse(bool ramButton)
     // "*" and not "*.*": on Linux a file name need not have a dot.
     const QStringList filters = {QStringLiteral("All Files (*)"), QString::fromLatin1(variant.filterText)};
     QFileDialog dialog(this, QString(), box->FullPath(), filters.join(QStringLiteral(";;")));
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    // A file that is not there yet may be named: "&Load" says so if it is still missing then.
+    dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     const int stored = settings_.FilterIndex(variant.filter);  // 1-based, as the dialogs count
     if (stored >= 1 && stored <= filters.size())

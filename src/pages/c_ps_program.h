@@ -100,6 +100,7 @@ private:
     void ApplyCommandLine();
     void FillCaptureList();
     void SelectCaptureMethod();
+    bool LoadAllowed() const;
     void UpdateLoadButton();
     void EnableOtherPages(bool enable);
     void GreyLamps();
@@ -113,6 +114,7 @@ private:
     LoadSetup MakeSetup() const;
     void OnPollTimer();
     void FinishLoad(int result);
+    void CloseIfExitAfterLoad(int result);
     void OnRamSelected(int index);
     void OnFlashSelected(int index);
     void OnBrowse(bool ramButton);

@@ -1,16 +1,15 @@
 #include "platform/c_wire_trace.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <pthread.h>
 #include <vector>
 
-#include "platform/regular_file.h"
+#include "platform/c_file.h"
+#include "platform/interrupt_signals.h"
+#include "platform/local_time.h"
 
 namespace kestrum {
 
@@ -51,51 +50,19 @@ std::string Seconds(int milliseconds)
     return text;
 }
 
-// A writer stuck in the system must not be where Ctrl-C (or a broken pipe) lands: the
-// program's own handling of it would never see it. Faults of its own still reach it.
-void KeepSignalsAway()
+std::string LocalTimeText()
 {
-    sigset_t signals;
-    sigfillset(&signals);
-    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS})
-        sigdelset(&signals, fault);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
-bool WriteAll(int fd, const std::string& text, std::string& failure)
-{
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failure = n < 0 ? std::strerror(errno) : "nothing written";
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string LocalTimeNow()
-{
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
+    const LocalClockTime now = LocalTimeNow();
     char text[64];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &now.fields);
     char withMillis[80];
-    std::snprintf(withMillis, sizeof withMillis, "%s.%03d", text, static_cast<int>(millis));
+    std::snprintf(withMillis, sizeof withMillis, "%s.%03d", text, now.milliseconds);
     return withMillis;
 }
 
 std::string Heading(const std::string& who)
 {
-    return "# Kestrum wire trace: " + who + "\n# Started " + LocalTimeNow() +
+    return "# Kestrum wire trace: " + who + "\n# Started " + LocalTimeText() +
            " (local time).\n"
            "# Each record: milliseconds since the start, the port, then \"out\" (sent to the device) or\n"
            "# \"in\" (received from it) with the byte count, or what happened to the line. The bytes\n"
@@ -158,11 +125,30 @@ std::string Format(const std::vector<Entry>& entries, const std::vector<uint8_t>
     return out;
 }
 
+// Opens the trace's file, emptied, when it is a regular file or a new one; otherwise the
+// reason, naming the path. What the open for writing refuses (a pipe without a reader, a
+// folder) is looked at for reading, so the reason says what it is.
+std::string OpenForTrace(CFile& file, const std::string& path)
+{
+    CFile look;
+    const bool opened = file.Open(path, CFile::Access::WriteCreate);
+    const CFile& seen = opened ? file : look;
+    if (!opened && !look.Open(path, CFile::Access::Read))
+        return path + ": " + file.ErrorText();
+    if (seen.GetKind() == CFile::Kind::Directory)
+        return path + " is a directory";
+    if (seen.GetKind() != CFile::Kind::Regular)
+        return path + " is not a regular file (it is " + CFile::KindText(seen.GetKind()) + ")";
+    if (!opened)
+        return path + ": " + file.ErrorText();
+    return file.Truncate() ? "" : path + ": " + file.ErrorText();
+}
+
 } // namespace
 
 struct CWireTrace::Shared {
-    Shared(FileDescriptor file, std::string tracePath, Limits traceLimits)
-        : descriptor(std::move(file)), path(std::move(tracePath)), limits(traceLimits),
+    Shared(std::unique_ptr<CFile> traceFile, std::string tracePath, Limits traceLimits)
+        : file(std::move(traceFile)), path(std::move(tracePath)), limits(traceLimits),
           start(std::chrono::steady_clock::now())
     {
     }
@@ -195,7 +181,7 @@ struct CWireTrace::Shared {
         return "The wire trace " + path + " is incomplete: " + reason + "; tracing has stopped";
     }
 
-    const FileDescriptor descriptor;
+    const std::unique_ptr<CFile> file; // written by the writer only
     const std::string path;
     const Limits limits;
     const std::chrono::steady_clock::time_point start;
@@ -218,20 +204,21 @@ struct CWireTrace::Shared {
 std::shared_ptr<CWireTrace> CWireTrace::Create(const std::string& path, const std::string& heading,
                                                std::string& error, Limits limits)
 {
-    RegularFile file = OpenRegularFile(path, FileAccess::Write);
-    if (!file.descriptor.Valid()) {
-        error = "the wire trace cannot be written: " + file.problem;
+    auto file = std::make_unique<CFile>();
+    const std::string problem = OpenForTrace(*file, path);
+    if (!problem.empty()) {
+        error = "the wire trace cannot be written: " + problem;
         return nullptr;
     }
-    return CreateOn(std::move(file.descriptor), path, heading, error, limits);
+    return CreateOn(std::move(file), path, heading, error, limits);
 }
 
-std::shared_ptr<CWireTrace> CWireTrace::CreateOn(FileDescriptor file, const std::string& path,
+std::shared_ptr<CWireTrace> CWireTrace::CreateOn(std::unique_ptr<CFile> file, const std::string& path,
                                                  const std::string& heading, std::string& error, Limits limits)
 {
-    std::string failure;
-    if (!WriteAll(file.Get(), Heading(heading), failure)) {
-        error = "the wire trace cannot be written: " + path + ": " + failure;
+    const std::string text = Heading(heading);
+    if (!file->Write(text.data(), text.size())) {
+        error = "the wire trace cannot be written: " + path + ": " + file->ErrorText();
         return nullptr;
     }
     return std::shared_ptr<CWireTrace>(new CWireTrace(std::make_shared<Shared>(std::move(file), path, limits)));
@@ -363,7 +350,7 @@ const std::string& CWireTrace::Path() const
 // once the writer is back from whatever held it.
 void CWireTrace::WriterLoop(const std::shared_ptr<Shared>& shared)
 {
-    KeepSignalsAway();
+    CInterruptSignals::KeepFromThisThread();
     Shared& s = *shared;
     std::vector<Entry> entries;
     std::vector<uint8_t> bytes;
@@ -385,7 +372,12 @@ void CWireTrace::WriterLoop(const std::shared_ptr<Shared>& shared)
         ports = s.ports;
         lock.unlock();
         std::string failure;
-        const bool ok = entries.empty() || WriteAll(s.descriptor.Get(), Format(entries, bytes, ports), failure);
+        if (!entries.empty()) {
+            const std::string text = Format(entries, bytes, ports);
+            if (!s.file->Write(text.data(), text.size()))
+                failure = s.file->ErrorText();
+        }
+        const bool ok = failure.empty();
         lock.lock();
         s.done += entries.size();
         s.unwrittenSince = s.entries.empty() ? -1 : s.entries.front().micros;
@@ -400,8 +392,7 @@ void CWireTrace::WriterLoop(const std::shared_ptr<Shared>& shared)
     if (s.Stopped()) {
         const std::string note = "# Tracing stopped here: " + s.stopReason + ". The trace is incomplete.\n";
         lock.unlock();
-        std::string ignored;
-        WriteAll(s.descriptor.Get(), note, ignored);
+        s.file->Write(note.data(), note.size());
         lock.lock();
     }
     s.exited = true;

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/file_descriptor.h"
+#include "platform/c_file.h"
 
 namespace kestrum {
 
@@ -45,8 +45,8 @@ public:
     // first lines.
     static std::shared_ptr<CWireTrace> Create(const std::string& path, const std::string& heading,
                                               std::string& error, Limits limits = {});
-    // The same on a file already open for writing; path names it in texts.
-    static std::shared_ptr<CWireTrace> CreateOn(FileDescriptor file, const std::string& path,
+    // The same on a file already open for writing, whatever its kind; path names it in texts.
+    static std::shared_ptr<CWireTrace> CreateOn(std::unique_ptr<CFile> file, const std::string& path,
                                                 const std::string& heading, std::string& error,
                                                 Limits limits = {});
     // Ends the writer once it has written everything recorded, waiting at most the end

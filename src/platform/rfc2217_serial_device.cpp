@@ -1,16 +1,6 @@
 #include "platform/rfc2217_serial_device.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -248,9 +238,6 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
     if (!Connect(host, port))
         return false;
     connectedAt_ = std::chrono::steady_clock::now();
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0)
-        return FailOpen(SerialOpenError::Other, std::strerror(errno));
     io_ = std::thread([this] { IoThread(); });
     if (!Negotiate() || !ReadServerSettings())
         return false;
@@ -261,69 +248,22 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
 
 bool Rfc2217SerialDevice::Connect(const std::string& host, const std::string& port)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int lookup = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    if (lookup != 0)
-        return FailOpen(SerialOpenError::NotFound, "cannot find host " + host + ": " + ::gai_strerror(lookup));
-    std::string reason = "no address for " + host;
-    SerialOpenError failure = SerialOpenError::NotFound;
-    for (addrinfo* address = found; address && socket_ < 0 && failure != SerialOpenError::Cancelled;
-         address = address->ai_next) {
-        int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                          address->ai_protocol);
-        if (fd < 0)
-            continue;
-        int error = 0;
-        if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0)
-            error = errno == EINPROGRESS ? AwaitConnection(fd) : errno;
-        if (error == 0) {
-            socket_ = fd;
-            break;
-        }
-        ::close(fd);
-        if (error == ECANCELED) {
-            failure = SerialOpenError::Cancelled;
-            reason = CancelledText();
-        } else if (error == ECONNREFUSED)
-            reason = "connection refused by " + peer_ + " (no server listening there)";
-        else if (error == ETIMEDOUT)
-            reason = "no answer from " + peer_ + " within " + Seconds(timing_.connectMs);
-        else
-            reason = "cannot connect to " + peer_ + ": " + std::strerror(error);
-    }
-    ::freeaddrinfo(found);
-    if (socket_ < 0)
-        return FailOpen(failure, reason);
-    int on = 1;
-    ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return true;
-}
-
-// Waits for a connection in progress, looking at the cancel check meanwhile. Returns the
-// connection's error (0 when made), ETIMEDOUT when time ran out, ECANCELED when cancelled.
-int Rfc2217SerialDevice::AwaitConnection(int fd)
-{
-    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.connectMs);
-    for (;;) {
-        if (CancelSeen())
-            return ECANCELED;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now())
-                .count();
-        if (left <= 0)
-            return ETIMEDOUT;
-        pollfd wait{fd, POLLOUT, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<int64_t>(left, kCancelLookMs)));
-        if (ready < 0 && errno != EINTR)
-            return errno;
-        if (ready > 0) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
-        }
+    std::string detail;
+    const CTcpSocket::Failure failure =
+        socket_.Connect(host, port, timing_.connectMs, kCancelLookMs, [this] { return CancelSeen(); }, detail);
+    switch (failure) {
+    case CTcpSocket::Failure::None:
+        return true;
+    case CTcpSocket::Failure::NoHost:
+        return FailOpen(SerialOpenError::NotFound, "cannot find host " + host + ": " + detail);
+    case CTcpSocket::Failure::Cancelled:
+        return FailOpen(SerialOpenError::Cancelled, CancelledText());
+    case CTcpSocket::Failure::Refused:
+        return FailOpen(SerialOpenError::NotFound, "connection refused by " + peer_ + " (no server listening there)");
+    case CTcpSocket::Failure::TimedOut:
+        return FailOpen(SerialOpenError::NotFound, "no answer from " + peer_ + " within " + Seconds(timing_.connectMs));
+    default:
+        return FailOpen(SerialOpenError::NotFound, "cannot connect to " + peer_ + ": " + detail);
     }
 }
 
@@ -430,15 +370,10 @@ void Rfc2217SerialDevice::Close()
             std::lock_guard lock(mutex_);
             stop_ = true;
         }
-        ::eventfd_write(wakeFd_, 1);
+        socket_.Wake();
         io_.join();
     }
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
-    wakeFd_ = -1;
-    if (socket_ >= 0)
-        ::close(socket_);
-    socket_ = -1;
+    socket_.Close();
     std::lock_guard lock(mutex_);
     gone_ = true;
     changed_.notify_all();
@@ -485,7 +420,7 @@ void Rfc2217SerialDevice::EnqueueLocked(bool data, const std::vector<uint8_t>& b
         queuedData_ += bytes.size();
     if (wake && !wakePending_ && (data || !ioTicking_)) {
         wakePending_ = true;
-        ::eventfd_write(wakeFd_, 1);
+        socket_.Wake();
     }
 }
 
@@ -586,10 +521,8 @@ bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64
 // queued line changes does, and gets more time: see AnswerDueLocked).
 std::string Rfc2217SerialDevice::NoAnswerTextLocked(std::chrono::steady_clock::time_point askedAt) const
 {
-    if (lastReceived_ > askedAt)
-        return "the server at " + peer_ + " did not answer within " + SecondsSince(askedAt) +
-               " (it kept sending other bytes)";
-    return "the server at " + peer_ + " stopped answering: it did not answer within " + SecondsSince(askedAt);
+    return "the server at " + peer_ + " stopped answering: it did not answer within " + SecondsSince(askedAt) +
+           (lastReceived_ > askedAt ? " (it kept sending other bytes)" : "");
 }
 
 // Called before a question is counted: one asked while none waits starts the wait.
@@ -639,8 +572,8 @@ bool Rfc2217SerialDevice::ReadUntilAnswered(std::unique_lock<std::mutex>& lock, 
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline() - std::chrono::steady_clock::now());
         lock.unlock();
-        pollfd fd{socket_, POLLIN, 0};
-        if (::poll(&fd, 1, static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, kIoSliceMs))) > 0)
+        const int sliceMs = static_cast<int>(std::clamp<int64_t>(left.count() + 1, 0, kIoSliceMs));
+        if (socket_.Wait(true, false, false, sliceMs) > 0)
             ReceiveSome();
         const bool cancelled = CancelSeen();
         lock.lock();
@@ -651,14 +584,14 @@ bool Rfc2217SerialDevice::ReadUntilAnswered(std::unique_lock<std::mutex>& lock, 
     changed_.notify_all();
     // An idle I/O thread is not watching the input: let it take over now.
     if (!ioTicking_)
-        ::eventfd_write(wakeFd_, 1);
+        socket_.Wake();
     return !gone_ && rateReplies_ >= ask;
 }
 
 bool Rfc2217SerialDevice::GetSettings(SerialLineSettings& settings)
 {
     std::lock_guard lock(mutex_);
-    if (socket_ < 0)
+    if (!socket_.IsOpen())
         return false;
     settings = settings_;
     return true;
@@ -697,7 +630,7 @@ bool Rfc2217SerialDevice::ApplySettings(const SerialLineSettings& settings)
 long Rfc2217SerialDevice::Write(const uint8_t* data, size_t count)
 {
     std::lock_guard lock(mutex_);
-    if (socket_ < 0 || gone_)
+    if (!socket_.IsOpen() || gone_)
         return -1;
     const size_t queued = QueuedBytesLocked();
     const size_t room = queued < kOutputRoom ? kOutputRoom - queued : 0;
@@ -716,7 +649,7 @@ long Rfc2217SerialDevice::Write(const uint8_t* data, size_t count)
 long Rfc2217SerialDevice::Read(uint8_t* data, size_t room)
 {
     std::lock_guard lock(mutex_);
-    if (socket_ < 0 || (input_.empty() && gone_))
+    if (!socket_.IsOpen() || (input_.empty() && gone_))
         return -1;
     const size_t count = std::min(room, input_.size());
     std::copy_n(input_.begin(), count, data);
@@ -766,13 +699,13 @@ void Rfc2217SerialDevice::Release()
 long Rfc2217SerialDevice::InputQueued()
 {
     std::lock_guard lock(mutex_);
-    return socket_ < 0 ? -1 : static_cast<long>(input_.size());
+    return !socket_.IsOpen() ? -1 : static_cast<long>(input_.size());
 }
 
 long Rfc2217SerialDevice::OutputQueued()
 {
     std::lock_guard lock(mutex_);
-    return socket_ < 0 || gone_ ? -1 : static_cast<long>(queuedData_ + inFlightData_);
+    return !socket_.IsOpen() || gone_ ? -1 : static_cast<long>(queuedData_ + inFlightData_);
 }
 
 // Handed over is not yet gone: the socket and the server may hold far more than a line
@@ -866,7 +799,7 @@ LineBatchResult Rfc2217SerialDevice::RunLineBatch(const SerialLineBatch& batch,
     std::function<bool()> ownCheck = std::exchange(cancelCheck_, stopped);
     const bool ownSeen = std::exchange(cancelSeen_, false);
     std::unique_lock lock(mutex_);
-    if (socket_ < 0 || gone_) {
+    if (!socket_.IsOpen() || gone_) {
         result.end = LineBatchResult::End::Gone;
         result.error = failText_.empty() ? "the network port is not open" : failText_;
     } else {
@@ -915,7 +848,7 @@ LineBatchResult::End Rfc2217SerialDevice::AwaitBatchLocked(std::unique_lock<std:
 bool Rfc2217SerialDevice::ErrorCounts(SerialErrorCounts& counts)
 {
     std::lock_guard lock(mutex_);
-    if (socket_ < 0)
+    if (!socket_.IsOpen())
         return false;
     counts = counts_;
     countsSeen_ = counts_;
@@ -944,18 +877,16 @@ bool Rfc2217SerialDevice::TakeQueued()
 bool Rfc2217SerialDevice::SendSome()
 {
     while (inFlightSent_ < inFlight_.size()) {
-        const ssize_t sent = ::send(socket_, inFlight_.data() + inFlightSent_, inFlight_.size() - inFlightSent_,
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        const long sent = socket_.Send(inFlight_.data() + inFlightSent_, inFlight_.size() - inFlightSent_);
         if (sent > 0) {
             inFlightSent_ += static_cast<size_t>(sent);
             continue;
         }
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (sent == CTcpSocket::kWouldBlock)
             return false;
+        const std::string reason = CTcpSocket::LastErrorText();
         std::lock_guard lock(mutex_);
-        MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
+        MarkGoneLocked("the connection to " + peer_ + " was lost: " + reason);
         return false;
     }
     inFlight_.clear();
@@ -973,21 +904,22 @@ void Rfc2217SerialDevice::SendQueued()
     std::lock_guard send(sendMutex_);
     TakeQueued();
     if (!SendSome())
-        ::eventfd_write(wakeFd_, 1);
+        socket_.Wake();
 }
 
 void Rfc2217SerialDevice::ReceiveSome()
 {
     std::lock_guard reading(readMutex_);
     uint8_t buffer[kReceiveChunk];
-    const ssize_t got = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+    const long got = socket_.Receive(buffer, sizeof buffer);
+    if (got == CTcpSocket::kWouldBlock)
         return;
+    const std::string reason = got < 0 ? CTcpSocket::LastErrorText() : "";
     std::lock_guard lock(mutex_);
     if (got == 0)
         MarkGoneLocked("the server at " + peer_ + " closed the connection");
     else if (got < 0)
-        MarkGoneLocked("the connection to " + peer_ + " was lost: " + std::strerror(errno));
+        MarkGoneLocked("the connection to " + peer_ + " was lost: " + reason);
     else {
         bytesReceived_ += static_cast<uint64_t>(got);
         codec_.Feed(buffer, static_cast<size_t>(got), *this);
@@ -1027,18 +959,14 @@ void Rfc2217SerialDevice::IoThread()
             sliceMs = ioTicking_ ? kTickMs : stop_ ? kStopSliceMs : ownerReading ? kIoSliceMs : kWatchSliceMs;
             WatchServerLocked();
         }
-        const short input = ownerReading ? 0 : POLLIN;
-        pollfd fds[2] = {{socket_, static_cast<short>(input | (pending ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, sliceMs) < 0 && errno != EINTR) {
+        const int ready = socket_.Wait(!ownerReading, pending, true, sliceMs);
+        if (ready == CTcpSocket::kWaitFailed) {
+            const std::string reason = CTcpSocket::LastErrorText();
             std::lock_guard lock(mutex_);
-            MarkGoneLocked(std::string("waiting on the connection failed: ") + std::strerror(errno));
+            MarkGoneLocked("waiting on the connection failed: " + reason);
             break;
         }
-        if (fds[1].revents & POLLIN) {
-            eventfd_t value = 0;
-            ::eventfd_read(wakeFd_, &value);
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) && StartIoRead()) {
+        if ((ready & CTcpSocket::kReadable) && StartIoRead()) {
             ReceiveSome();
             std::lock_guard lock(mutex_);
             ioReading_ = false;

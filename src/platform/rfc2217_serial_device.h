@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/c_tcp_socket.h"
 #include "platform/rfc2217_telnet_codec.h"
 #include "platform/serial_device.h"
 
@@ -95,7 +96,7 @@ public:
     bool Open(const std::string& name) override;
     SerialOpenError OpenError() const override;
     std::string OpenErrorText() const override;
-    bool IsOpen() const override { return socket_ >= 0; }
+    bool IsOpen() const override { return socket_.IsOpen(); }
     void Close() override;
     void SetCancelCheck(std::function<bool()> cancelled) override;
 
@@ -136,7 +137,6 @@ private:
     bool FailOpen(SerialOpenError error, const std::string& text);
     bool FailOpenLocked(std::unique_lock<std::mutex>& lock, SerialOpenError error, const std::string& text);
     bool Connect(const std::string& host, const std::string& port);
-    int AwaitConnection(int fd);
     bool Negotiate();
     bool ReadServerSettings();
     bool CancelSeen();
@@ -186,8 +186,7 @@ private:
     std::function<bool()> cancelCheck_; // owner thread only
     bool cancelSeen_ = false;           // owner thread only
     std::chrono::steady_clock::time_point connectedAt_;
-    int socket_ = -1;
-    int wakeFd_ = -1;
+    CTcpSocket socket_;
     std::thread io_;
 
     mutable std::mutex mutex_;

@@ -4,24 +4,42 @@
 #include <mutex>
 
 #include "platform/c_wire_trace.h"
+#include "platform/local_serial_device.h"
 #include "platform/rfc2217_serial_device.h"
-#include "platform/termios_serial_device.h"
 #include "platform/tracing_serial_device.h"
 
 namespace kestrum {
 
 namespace {
 
-// A name that is neither a registered backend's nor a device path: the open fails as
-// "not found", so the user sees the usual "Open NAME port failed".
-class UnknownSchemeDevice : public TermiosSerialDevice {
+// A name that is neither a registered backend's nor a local port name of this system: the
+// open fails as "not found", so the user sees the usual "Open NAME port failed".
+class UnknownSchemeDevice : public ISerialDevice {
 public:
     bool Open(const std::string&) override { return false; }
     SerialOpenError OpenError() const override { return SerialOpenError::NotFound; }
     std::string OpenErrorText() const override
     {
-        return "not a device path and no transport for this kind of port name";
+        return "not a port name of this system and no transport for this kind of port name";
     }
+    bool IsOpen() const override { return false; }
+    void Close() override {}
+    bool GetSettings(SerialLineSettings&) override { return false; }
+    bool ApplySettings(const SerialLineSettings&) override { return false; }
+    long Write(const uint8_t*, size_t) override { return -1; }
+    long Read(uint8_t*, size_t) override { return -1; }
+    int Wait(int, int) override { return kGone; }
+    void Release() override {}
+    long InputQueued() override { return -1; }
+    long OutputQueued() override { return -1; }
+    bool Drain(int) override { return false; }
+    void DiscardInput() override {}
+    void DiscardOutput() override {}
+    bool SetDtr(bool) override { return false; }
+    bool SetRts(bool) override { return false; }
+    bool SetBreak(bool) override { return false; }
+    bool GetModemStatus(bool&, bool&) override { return false; }
+    bool ErrorCounts(SerialErrorCounts&) override { return false; }
 };
 
 std::mutex registryMutex;
@@ -77,11 +95,9 @@ std::unique_ptr<ISerialDevice> MakeSerialDevice(const std::string& name)
             return device;
     if (name.starts_with(Rfc2217SerialDevice::kPrefix))
         return std::make_unique<Rfc2217SerialDevice>();
-    // Only absolute device paths go to termios: a Windows-style "COM1" must not open
-    // whatever file of that name the working directory happens to hold.
-    if (!name.starts_with("/"))
-        return std::make_unique<UnknownSchemeDevice>();
-    return std::make_unique<TermiosSerialDevice>();
+    if (std::unique_ptr<ISerialDevice> device = CreateLocalSerialDevice(name))
+        return device;
+    return std::make_unique<UnknownSchemeDevice>();
 }
 
 } // namespace

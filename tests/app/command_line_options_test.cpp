@@ -1,4 +1,6 @@
 #include "app/command_line_options.h"
+#include "app/ignored_options.h"
+#include "platform/platform_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -110,13 +112,21 @@ TEST(CommandLine, PortValuesGetTheComPrefixUnlessPathsUrlsOrDevices)
     EXPECT_TRUE(Parse({"-p", "-a"}).autoLoad);
 }
 
-TEST(CommandLine, HelpTextIsTheFixedText)
+// The lines for -p tell what this platform takes (on Linux no COM names, which match no
+// port there); every other line is the program's fixed text.
+TEST(CommandLine, HelpTextIsTheFixedTextWithThePlatformsPortNames)
 {
+    const std::string portLines =
+        std::string_view(kPlatformName) == "Linux"
+            ? "-p  port\t   name of used PC port: a device path (/dev/ttyUSB0, ...),\r\n"
+              "\t   a name under /dev (ttyUSB0, ...) or rfc2217://host:port;\r\n"
+              "\t   default: the first port found.\r\n"
+            : "-p  port\t   name of used PC port (COM1, COM2, ...) or number (1,2, ...);\r\n"
+              "\t   default: COM1.\r\n";
     const std::string expected =
         "\t Command line options:\r\n\r\n"
-        "-h\t   get this help screen.\r\n"
-        "-p  port\t   name of used PC port (COM1, COM2, ...) or number (1,2, ...);\r\n"
-        "\t   default: COM1.\r\n"
+        "-h\t   get this help screen.\r\n" +
+        portLines +
         "-s  speed\t   port speed (600..460800); default: 115200.\r\n"
         "-hs  mode\t   handshaking mode (none, rts); default: none.\r\n\r\n"
         "-d  device\t   type of device (rec, pbr, vdk1); default: rec.\r\n"
@@ -130,4 +140,24 @@ TEST(CommandLine, HelpTextIsTheFixedText)
         "The values of omitted command line options will be taken from INI file\r\n"
         "(if present) or equal to default values.\r\n";
     EXPECT_EQ(CommandLineHelpText(), expected);
+}
+
+// Each value the window ignored is named once, with what is used instead; applied values,
+// and a -p that the refused automatic load names itself, say nothing.
+TEST(IgnoredOptions, EachIgnoredValueIsNamedWithWhatIsUsed)
+{
+    const OptionsInUse used{"/nonexistent/tty", "/dev/ttyS0", "115200", 1, 1, 0};
+    const std::vector<std::string> expected = {
+        "-p /nonexistent/tty is not a port this program offers: No such file or directory; using /dev/ttyS0",
+        "-s 12345 is not a rate this program offers; using 115200",
+        "-hs RTS is not a handshaking mode this program offers; using rts",
+        "-d REC is not a device type this program offers; using pbr",
+        "-c hard is not a capture method this program offers; using pwr",
+    };
+    const auto ignored = Parse({"-p", "/nonexistent/tty", "-s", "12345", "-hs", "RTS", "-d", "REC", "-c", "hard"});
+    EXPECT_EQ(IgnoredOptionNotes(ignored, used), expected);
+    EXPECT_EQ(IgnoredOptionNotes(Parse({"-p", "/nonexistent/tty", "-a"}), used), std::vector<std::string>{});
+    const OptionsInUse applied{"", "/dev/ttyS0", "9600", 0, 2, 1};
+    const auto taken = Parse({"-s", "9600", "-hs", "none", "-d", "vdk1-unit", "-c", "soft"});
+    EXPECT_EQ(IgnoredOptionNotes(taken, applied), std::vector<std::string>{});
 }

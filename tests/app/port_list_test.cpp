@@ -114,16 +114,31 @@ TEST(PortList, NamedCharacterDeviceIsAppendedOnce)
     ::close(master);
 }
 
-TEST(PortList, OtherNamesAreNotAccepted)
+// ... and each refusal has its reason, the system's where it gives one.
+TEST(PortList, OtherNamesAreNotAcceptedAndSayWhy)
 {
     TempDir dir;
     WriteFile(dir / "plain", "");
+    const std::pair<std::string, std::string> refused[] = {
+        {dir / "plain", "not a serial device"},
+        {dir / "missing", "No such file or directory"},
+        {dir / "plain/below", "Not a directory"},
+        {dir.Path().string(), "not a serial device"},
+        {"COMcom3", "not a device path"},
+        {"COM3", "not a device path"},
+        {"dev/null", "not a device path"},
+        {"", "not a device path"},
+        {"rfc2217://localhost", "not an address of the form rfc2217://host:port"},
+    };
     std::vector<std::string> ports = {"/dev/ttyS0"};
-    for (const std::string& name : {dir / "plain", dir / "missing", dir.Path().string(), std::string("COMcom3"),
-                                    std::string("COM3"), std::string("dev/null"), std::string("")}) {
+    for (const auto& [name, reason] : refused) {
         EXPECT_FALSE(AcceptNamedPort(ports, name)) << name;
+        EXPECT_EQ(PortUnavailableReason(name), reason) << name;
     }
     EXPECT_EQ(ports.size(), 1u);
+    EXPECT_EQ(UnavailablePortText(dir / "missing"),
+              "Port " + (dir / "missing") + " is not available: No such file or directory");
+    EXPECT_EQ(PortUnavailableReason("/dev/null"), "");
 }
 
 TEST(PortList, NetworkPortsNeedAHostAndAPortNumber)

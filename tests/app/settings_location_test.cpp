@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace kestrum;
 
 namespace {
@@ -92,6 +94,41 @@ TEST_F(SettingsLocationTest, NoPlaceAtAllGivesEveryReason)
     SettingsEnvironment nothing;
     EXPECT_FALSE(PrepareSettingsFile(nothing).Found());
     EXPECT_FALSE(PrepareSettingsFile(nothing).error.empty());
+}
+
+// A file the user made read-only is the settings file all the same, marked so that
+// nothing is ever written to it (not even by root, who could), wherever it is found.
+TEST_F(SettingsLocationTest, ReadOnlyFileIsUsedAsItStands)
+{
+    const std::string content = "[PortSettings]\nSpeed=9600\n";
+    const std::string explicitPath = dir_ / "mine.ini";
+    const std::string beside = dir_ / "bin/kestrum.ini";
+    const std::string perUser = dir_ / "home/.config/kestrum/kestrum.ini";
+    std::filesystem::create_directories(dir_ / "home/.config/kestrum");
+    for (const std::string& path : {explicitPath, beside, perUser}) {
+        WriteFile(path, content);
+        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    }
+    environment_.explicitPath = explicitPath;
+    const SettingsLocation named = PrepareSettingsFile(environment_);
+    EXPECT_TRUE(named.Found() && named.readOnly) << named.error;
+    EXPECT_EQ(named.path, explicitPath);
+
+    environment_.explicitPath.clear();
+    const SettingsLocation besideProgram = PrepareSettingsFile(environment_);
+    EXPECT_TRUE(besideProgram.Found() && besideProgram.readOnly) << besideProgram.error;
+    EXPECT_EQ(besideProgram.path, beside);
+
+    environment_.programDir = Unusable();
+    const SettingsLocation fromHome = PrepareSettingsFile(environment_);
+    EXPECT_TRUE(fromHome.Found() && fromHome.readOnly) << fromHome.error;
+    EXPECT_EQ(fromHome.path, perUser);
+    for (const std::string& path : {explicitPath, beside, perUser}) {
+        EXPECT_EQ(ReadFile(path), content);
+    }
+
+    ASSERT_EQ(::chmod(perUser.c_str(), 0644), 0);
+    EXPECT_FALSE(PrepareSettingsFile(environment_).readOnly);
 }
 
 TEST_F(SettingsLocationTest, SomethingThatIsNoRegularFileIsRefused)

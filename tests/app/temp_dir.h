@@ -6,15 +6,14 @@
 #include <sstream>
 #include <string>
 
+#include "unique_test_dir.h"
+
 // A fresh directory for one test, removed with everything in it afterwards.
 class TempDir {
 public:
     TempDir()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrum-app-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) {
-            path_ = pattern;
-        }
+        path_ = kestrum::test::MakeUniqueTestDir("kestrum-app");
     }
     ~TempDir()
     {

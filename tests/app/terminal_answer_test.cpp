@@ -34,7 +34,9 @@ TEST(TerminalAnswer, HelpIsTheDialogsTextInColumnsAfterAUsageLine)
     // Options start in the third column and their meaning in one column for all.
     EXPECT_NE(text.find("\n  -p port         name of used PC port"), std::string::npos) << text;
     EXPECT_NE(text.find("\n  -c method       capture method"), std::string::npos) << text;
-    EXPECT_NE(text.find("\n                  default: COM1.\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n                  ramimage.ldr (for Receiver), powbrd.ldr (for Powerboard).\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(TerminalAnswer, HelpAndVersionNeedNoDisplay)

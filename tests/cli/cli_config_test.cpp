@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "unique_test_dir.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <unistd.h>
@@ -15,11 +17,10 @@ class CliConfigTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kestrum-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = kestrum::test::MakeUniqueTestDir("kestrum-cli");
+        ASSERT_FALSE(dir_.empty());
     }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     bool Resolve(const std::vector<std::string>& words, const std::string& ini, CliConfig& config,
                  std::string& error)

@@ -63,7 +63,7 @@ private Q_SLOTS:
     void HeaderLinesAndTheLink()
     {
         CAboutDlg about(CAboutDlg::Mode::About, false);
-        QCOMPARE(CAboutDlg::ProductLine(), QStringLiteral("Vexil Firmware Loader  for Windows 95/98/NT/2000"));
+        QCOMPARE(CAboutDlg::ProductLine(), QStringLiteral("Vexil Firmware Loader  for Linux"));
         QVERIFY(CAboutDlg::VersionLine().startsWith(QStringLiteral("Version 1.0.07  ( Build: ")));
         QVERIFY(CAboutDlg::VersionLine().endsWith(QStringLiteral(" )")));
         QVERIFY(about.LinkLine()->font().underline());

@@ -39,6 +39,27 @@ start_sim --device receiver --device-id 33 --power-cycle-after 300
 timeout 20 "$kestrum" -p "$port" -d rec -r "$work/rx/ramimage.ldr" -f "$work/rx/main.ldp" -c pwr -a -e
 check "failed load leaves the program open" 124 $?
 
+# -a loads only on the port that -p named. The stored port's device (its wire log shows
+# what reached it) hears nothing when -p names a port the list does not offer, and nothing
+# when -p names another device, which is the one loaded.
+start_sim --device receiver --power-cycle-after 300 --wire-log "$work/stored.wire"
+start_other_sim named --device receiver --power-cycle-after 300
+printf '[PortSettings]\nName=%s\n' "$port" >"$work/stored.ini"
+KESTRUM_INI="$work/stored.ini" timeout 10 "$kestrum" -p /dev/nonexistent -r "$work/rx/ramimage.ldr" \
+  -f "$work/rx/main.ldp" -c pwr -a -e 2>"$work/err"
+check "-a with a port not offered leaves the program open" 124 $?
+refusal="kestrum: Port /dev/nonexistent is not available: No such file or directory"
+check "the refusal on stderr" 1 "$(grep -cx "$refusal" "$work/err")"
+KESTRUM_INI="$work/stored.ini" timeout 60 "$kestrum" -p "$named" -r "$work/rx/ramimage.ldr" \
+  -f "$work/rx/main.ldp" -c pwr -a -e
+check "-a on the named device exit status" 0 $?
+check "the named device was loaded" "8.1 desktop" "$(port=$named firmware -d rec)"
+kill "$sim_pid" && wait "$sim_pid"
+sim_pid=""
+# The pseudo-terminal's own settings are its first rate; any program that opens it sets another.
+check "the stored port's device heard no byte" 0 "$(grep -cE '^[0-9.]+ pc ' "$work/stored.wire")"
+check "the stored port's rate was never set" 1 "$(grep -cE '^[0-9.]+ rate ' "$work/stored.wire")"
+
 # Without a display: the help on the terminal, and the reason the window cannot come.
 env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$kestrum" -h >"$work/out" 2>&1
 check "help without a display exit status" 0 $?

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "unique_test_dir.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,11 +23,10 @@ class ImageFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kestrum-image-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = kestrum::test::MakeUniqueTestDir("kestrum-image");
+        ASSERT_FALSE(dir_.empty());
     }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
     {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "unique_test_dir.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -66,9 +68,8 @@ class LoadFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kestrum-load-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = kestrum::test::MakeUniqueTestDir("kestrum-load");
+        ASSERT_FALSE(dir_.empty());
         portName_ = "sim:load-" + std::to_string(++counter_);
         portTiming_.stopPollMs = 20;
         portTiming_.rateSettleMs = 5;
@@ -77,7 +78,7 @@ protected:
     void TearDown() override
     {
         UnregisterSimPort(portName_);
-        std::system(("rm -rf " + dir_).c_str());
+        std::filesystem::remove_all(dir_);
     }
 
     void StartReceiver(ReceiverConfig config = {}, bool paced = false)

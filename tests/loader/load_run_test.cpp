@@ -354,18 +354,17 @@ TEST_F(LoadRun, SoftBreakWithNoReceiverStartsNoWorker)
 
 TEST(LoadSession, ProgressRangeCountsBothImages)
 {
-    char pattern[] = "/tmp/kestrum-steps-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    const std::string dir = test::MakeUniqueTestDir("kestrum-steps");
+    ASSERT_FALSE(dir.empty());
     std::ofstream(dir + "/f.ldp") << std::string(3000, 'x');
     std::ofstream(dir + "/r.ldr") << std::string(5000, 'x');
     EXPECT_EQ(CLoadSession::ProgressSteps(dir + "/r.ldr", dir + "/f.ldp"), 12);
     EXPECT_EQ(CLoadSession::ProgressSteps(dir + "/none.ldr", ""), 1);
     // A sparse file of 2 TiB: the count stays a valid, capped number.
     std::ofstream(dir + "/huge.ldp").close();
-    ASSERT_EQ(::truncate((dir + "/huge.ldp").c_str(), 2LL << 40), 0);
+    std::filesystem::resize_file(dir + "/huge.ldp", 2ULL << 40);
     EXPECT_EQ(CLoadSession::ProgressSteps(dir + "/r.ldr", dir + "/huge.ldp"), std::numeric_limits<int>::max());
-    std::system(("rm -rf " + dir).c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(LoadRun, SessionConnectsThenLoadsOnItsWorker)

@@ -88,6 +88,7 @@ private Q_SLOTS:
         QCOMPARE(Shown(*sheet, "pcPort"), QString::fromStdString(desktop.Port("ttyUSB0")));
         QCOMPARE(Shown(*sheet, "baudRate"), QStringLiteral("57600"));
         QCOMPARE(Shown(*sheet, "handshaking"), QStringLiteral("RTS/CTS"));
+        QCOMPARE(sheet->Connection().Selection().UnofferedPort(), std::string("COMttyNOPE"));
     }
 
     void StoredIndexesOutsideTheListsAreIgnored()
@@ -167,6 +168,7 @@ private Q_SLOTS:
             PortSettings settings;
             sheet->Connection().GetPortSettings(settings);
             QCOMPARE(settings.port, name);
+            QVERIFY(sheet->Connection().Selection().UnofferedPort().empty());
         }
     }
 };

@@ -1,6 +1,9 @@
 // The Program page from the technician's side: what it offers, what "&Load" does with the
 // choices, and loads of simulated devices followed to their end.
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,6 +13,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <optional>
 
 #include "gui/c_kestrum_view.h"
 #include "gui/c_lamp_ctrl.h"
@@ -20,6 +24,7 @@
 #include "loader/load_result.h"
 #include "pages/c_capturing_dialog.h"
 #include "pages/c_ps_connection.h"
+#include "pages/c_ps_device.h"
 #include "pages/c_ps_loader.h"
 #include "pages/c_ps_program.h"
 #include "sim/image_layout.h"
@@ -211,13 +216,22 @@ private Q_SLOTS:
         LampLog ramLamp(bench.Page().findChildren<CLampCtrl*>().at(0));
         LampLog flashLamp(bench.Page().findChildren<CLampCtrl*>().at(1));
         bool promptSeen = false;
+        QRect promptFrame;
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            promptSeen = promptSeen || (bench.Page().CapturingDialog() && bench.Page().CapturingDialog()->isVisible());
+            if (bench.Page().CapturingDialog() && bench.Page().CapturingDialog()->isVisible()) {
+                promptSeen = true;
+                promptFrame = bench.Page().CapturingDialog()->frameGeometry();
+            }
         });
         watch.start(20);
         QCOMPARE(bench.LoadAndWait(), int(LOAD_OK));
         QVERIFY(promptSeen);
+        // The prompt with its title bar stands on the "Firmware" group, centred on the page.
+        const auto* firmware = bench.Page().findChild<QGroupBox*>();
+        QCOMPARE(promptFrame.bottom(), firmware->mapToGlobal(QPoint(0, firmware->height() - 1)).y());
+        const int pageCentre = bench.Page().mapToGlobal(bench.Page().rect().center()).x();
+        QVERIFY(qAbs(promptFrame.center().x() - pageCentre) <= 1);
         QCOMPARE(bench.Page().CapturingDialog(), nullptr);
         QCOMPARE(ramLamp.cells, (QStringList{"blue", "red", "green"}));
         QCOMPARE(flashLamp.cells, (QStringList{"blue", "red", "green"}));
@@ -226,15 +240,29 @@ private Q_SLOTS:
         QCOMPARE(bench.Frame().focusWidget(), bench.LoadButton());
     }
 
-    void FailedLoadShowsItsResultAndGivesTheControlsBack()
+    // A failure keeps the load's own last text, the reason, not the result's general name.
+    void FailedLoadKeepsItsReasonAndGivesTheControlsBack()
     {
-        Bench bench(Receiver(200, 33));
-        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.4", 600, true}));
-        QCOMPARE(bench.LoadAndWait(), int(LOAD_VERSION_ERROR));
-        QTRY_COMPARE(bench.Frame().Pane(0)->text(), QStringLiteral("Error version checking"));
-        QVERIFY(bench.LoadButton()->isEnabled());
-        QVERIFY(bench.Control<QComboBox>("captureMethod")->isEnabled());
-        QVERIFY(bench.Sheet().Connection().findChild<QComboBox*>(QStringLiteral("pcPort"))->isEnabled());
+        {
+            Bench bench(Receiver(200, 33));
+            bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.4", 600, true}));
+            QCOMPARE(bench.LoadAndWait(), int(LOAD_VERSION_ERROR));
+            QCOMPARE(bench.Frame().MainStatus().Text(), std::string("Improper RAM file for this device"));
+            QTRY_COMPARE(bench.Frame().Pane(0)->text(), QStringLiteral("Improper RAM file for this device"));
+            QVERIFY(bench.LoadButton()->isEnabled());
+            QVERIFY(bench.Control<QComboBox>("captureMethod")->isEnabled());
+            QVERIFY(bench.Sheet().Connection().findChild<QComboBox*>(QStringLiteral("pcPort"))->isEnabled());
+        }
+        // The end frame carries the image's last bytes: refused, the image was not loaded.
+        const std::vector<uint8_t> flash = BuildFlashImage({20, "3.4", 600, true});
+        ReceiverConfig config;
+        config.powerCycleAfterMs = 200;
+        config.flashWriteMs = 20;
+        config.flashFaults.errorFrame = static_cast<int>(flash.size() / 512);
+        Bench refused(std::make_shared<ReceiverModel>(config));
+        refused.TypeImages(BuildRamImage({true, 20, "", 100}), flash);
+        QCOMPARE(refused.LoadAndWait(), int(LOAD_GENERIC_ERROR));
+        QCOMPARE(refused.Frame().MainStatus().Text(), std::string("Error in Flash file loading"));
     }
 
     // A receiver that is found but never captured: three capture attempts, then the end.
@@ -285,6 +313,11 @@ private Q_SLOTS:
         config.loadTarget = LoadTarget::PowerBoard;
         auto board = std::make_shared<ReceiverModel>(config);
         Bench bench(board, {"-d", "pbr"});
+        // Grey until the board has taken the image as its own, then blue, as a receiver's.
+        std::optional<CLampCtrl::Shade> ramLampAtStart;
+        QObject::connect(&bench.Page(), &CPSProgram::LoadStarted, [&] {
+            ramLampAtStart = bench.Page().findChildren<CLampCtrl*>().at(0)->CurrentShade();
+        });
         QVERIFY(!bench.Control<CPathComboBox>("flashFile")->isVisible());
         QCOMPARE(bench.Control<CPathComboBox>("ramFile")->FullPath(), QStringLiteral("powbrd.ldr"));
         QStringList shown;
@@ -302,12 +335,15 @@ private Q_SLOTS:
         QCOMPARE(bench.LoadAndWait(), int(LOAD_OK));
         QCOMPARE(shown.size(), 1);
         QCOMPARE(board->PowerBoardFirmware(), std::string("2.0 Dec,08,2026"));
+        QVERIFY(ramLampAtStart == CLampCtrl::Shade::Grey);
     }
 
+    // With -e the program ends after it, as after the other kinds' loads.
     void DisplayUnitIsProgrammedOnThisThreadWithTheBarReachingTheEnd()
     {
         auto unit = std::make_shared<Vdk1Model>();
-        Bench bench(unit, {"-d", "vdk1"});
+        Bench bench(unit, {"-d", "vdk1", "-e"});
+        QSignalSpy closed(&bench.Frame(), &CMainFrame::Closed);
         auto* capture = bench.Control<QComboBox>("captureMethod");
         QVERIFY(!capture->isEnabled());
         QVERIFY(bench.LoadButton()->isEnabled());
@@ -316,6 +352,7 @@ private Q_SLOTS:
         QCOMPARE(bench.Status(), QStringLiteral("Loading completed"));
         QVERIFY(!capture->isEnabled());
         QVERIFY(bench.LoadButton()->isEnabled());
+        QTRY_COMPARE(closed.count(), 1);
     }
 
     // The window goes at once; the program ends once the load has stopped.
@@ -359,6 +396,81 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 10000);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().first().toInt(), int(LOAD_ABORTED));
+    }
+
+    // A file that is not there yet may be named; "&Load" says so if it is still missing then.
+    void BrowseNamesAFileThatDoesNotExistYet()
+    {
+        Bench bench(Receiver());
+        const QString later = QString::fromStdString(bench.Path("later.ldr"));
+        bool tried = false;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                box->accept();  // "File not found": the dialog refused the name
+            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog != nullptr && tried) {
+                dialog->reject();
+            } else if (dialog != nullptr) {
+                tried = true;
+                dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(later);
+                // The file dialog's own accept checks the name, and may ask in a box of its own,
+                // which this timer must be free to answer.
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            }
+        });
+        answer.start(50);
+        QTest::mouseClick(bench.Button(QStringLiteral("Browse &R")), Qt::LeftButton);
+        QCOMPARE(bench.Control<CPathComboBox>("ramFile")->FullPath(), later);
+        QCOMPARE(bench.Page().Settings().Entries(0).front(), later.toStdString());
+    }
+
+    // -a while a Device-page query holds the line: the load waits for the query's end, and
+    // meanwhile nothing turns a control back on, typing in a path box included. During the
+    // load the Device page is off as a whole.
+    void AutomaticLoadWaitsForADeviceQuery()
+    {
+        auto receiver = Receiver(300);
+        receiver->SetFaults(LineFaults{.silent = true});  // the query looks until it is cancelled
+        Bench bench(receiver, {"-a", "-c", "pwr"});
+        QElapsedTimer sinceShown;
+        sinceShown.start();
+        bench.TypeImages(BuildRamImage({true, 20, "", 100}), BuildFlashImage({20, "3.9", 600, true}));
+        CPSDevice& device = bench.Sheet().Device();
+        QPushButton* get = SimulatedDesk::Button(device, QStringLiteral("&Get from Device"));
+        QPushButton* deviceCancel = SimulatedDesk::Button(device, QStringLiteral("&Cancel"));
+        auto* port = bench.Sheet().Connection().findChild<QComboBox*>(QStringLiteral("pcPort"));
+        bool typed = false;
+        bool onDuringQuery = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!device.Busy())
+                return;
+            if (!typed) {
+                typed = true;
+                bench.Type("ramFile", bench.Path("ram.ldr"));
+            }
+            onDuringQuery = onDuringQuery || get->isEnabled() || port->isEnabled() ||
+                            bench.LoadButton()->isEnabled();
+            // Well past the moment the automatic load comes (some four seconds after the window).
+            if (sinceShown.elapsed() > 2 * CKestrumView::kAutoLoadPauseMs + 2000) {
+                receiver->SetFaults(LineFaults{});
+                QTest::mouseClick(deviceCancel, Qt::LeftButton);
+            }
+        });
+        watch.start(100);
+        QStringList starts;  // what the Device page was like at each start of a load
+        QObject::connect(&bench.Page(), &CPSProgram::LoadStarted, [&] {
+            const bool on = deviceCancel->isEnabled() || get->isEnabled();
+            starts << (device.Busy() ? "querying" : on ? "on" : "off");
+        });
+        QSignalSpy finished(&bench.Page(), &CPSProgram::LoadFinished);
+        QTimer::singleShot(0, &device, &CPSDevice::OnGetFromDevice);
+        QVERIFY(finished.wait(60000));
+        QVERIFY(typed && !onDuringQuery);
+        QCOMPARE(starts, QStringList{QStringLiteral("off")});
+        QCOMPARE(finished.first().first().toInt(), int(LOAD_OK));
+        QVERIFY(get->isEnabled() && deviceCancel->isEnabled());
     }
 
     // "&Cancel" pressed while nothing runs must not stop the next VDK-1 run.

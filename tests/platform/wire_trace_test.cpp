@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <deque>
 #include <fcntl.h>
 #include <future>
@@ -208,8 +209,13 @@ TEST_F(WireTraceTest, OnlyARegularFileTakesATraceAndNothingElseIsWaitedFor)
 // for it longer than its limit.
 TEST(WireTraceWriter, StuckWriterStopsTracingWithANoticeAndIsNotWaitedFor)
 {
-    int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
+    TempDir dir;
+    const std::string fifo = dir / "stuck";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK); // never reads
+    auto file = std::make_unique<CFile>();
+    ASSERT_TRUE(file->Open(fifo, CFile::Access::WriteCreate)) << file->ErrorText();
+    std::signal(SIGPIPE, SIG_IGN); // the writer left behind meets a closed pipe at the end
     std::vector<std::string> notices;
     std::mutex noticesMutex;
     CWireTrace::SetNoticeSink([&](const std::string& text) {
@@ -217,7 +223,7 @@ TEST(WireTraceWriter, StuckWriterStopsTracingWithANoticeAndIsNotWaitedFor)
         notices.push_back(text);
     });
     std::string error;
-    auto trace = CWireTrace::CreateOn(FileDescriptor(ends[1]), "the pipe", "test", error,
+    auto trace = CWireTrace::CreateOn(std::move(file), "the pipe", "test", error,
                                       {.behindMs = 200, .behindBytes = 64u << 20, .endMs = 200});
     ASSERT_NE(trace, nullptr) << error;
     const int port = trace->PortNumber("/dev/ttyUSB0");
@@ -236,10 +242,9 @@ TEST(WireTraceWriter, StuckWriterStopsTracingWithANoticeAndIsNotWaitedFor)
     CWireTrace::SetNoticeSink(nullptr);
     CWireTrace::SetActive(std::move(trace));
     EXPECT_FALSE(CWireTrace::End()) << "the end tells that the trace is incomplete, and returns";
-    ::close(ends[0]); // the writer, left behind, gets back from its write and ends
+    ::close(reader); // the writer, left behind, gets back from its write and ends
 
     // A writer that comes back says in the file where the trace stops.
-    TempDir dir;
     auto behind = CWireTrace::Create(dir / "trace.txt", "test", error, {.behindBytes = 8});
     ASSERT_NE(behind, nullptr) << error;
     const uint8_t bytes[6] = {};

@@ -1,12 +1,15 @@
 #include "platform/serial_device_factory.h"
 #include "sim/sim_port_registry.h"
 #include "sim/sim_serial_device.h"
+#include "sim/wire_log.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using namespace kestrum;
 
@@ -104,6 +107,35 @@ TEST(SimSerialDevice, PacedLineTakesTheCharacterTimesOfItsRate)
     EXPECT_TRUE(device.Drain(5000));
     EXPECT_EQ(ReadFor(device, text.size(), 5000), text);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(99));
+}
+
+// Unpaced, a byte is on the line the moment it is written: the device hears it then, not
+// whenever the line thread next runs (late on a busy machine, which shortened the pauses
+// that wire tests measure between bytes).
+TEST(SimSerialDevice, UnpacedDeviceHearsEachWriteWhenItWasMade)
+{
+    auto model = std::make_shared<LoopbackModel>(115200);
+    SimSerialDevice device(model, {.paced = false});
+    ASSERT_TRUE(device.Open("sim:test"));
+    ASSERT_TRUE(device.ApplySettings(AtRate(115200)));
+    std::vector<std::pair<SimTime, SimTime>> writes;
+    for (const char* text : {"a", "bc"}) {
+        const SimTime before = SimNow();
+        WriteText(device, text);
+        writes.emplace_back(before, SimNow());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(ReadFor(device, 3, 2000), "abc");
+    std::vector<SimTime> heard;
+    for (const WireEvent& event : model->WireEvents())
+        if (event.kind == WireEvent::Kind::FromPc)
+            heard.push_back(event.at);
+    ASSERT_EQ(heard.size(), 3u);
+    const size_t firstOf[] = {0, 1, 1};
+    for (size_t i = 0; i < heard.size(); ++i) {
+        EXPECT_GE(heard[i], writes[firstOf[i]].first) << i;
+        EXPECT_LE(heard[i], writes[firstOf[i]].second) << i;
+    }
 }
 
 TEST(SimSerialDevice, LineChangesReachTheModelBeforeTheNextStatusRead)

@@ -10,4 +10,7 @@ namespace kestrum {
 // permissions are kept). On failure the old file is untouched and error says why.
 bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& error);
 
+// The file ReplaceFileContent replaces for path: the target of a symbolic link, else path.
+std::string ReplaceTargetPath(const std::string& path);
+
 }  // namespace kestrum

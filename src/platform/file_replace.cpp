@@ -1,4 +1,4 @@
-#include "app/file_replace.h"
+#include "platform/file_replace.h"
 
 #include <cerrno>
 #include <cstring>
@@ -74,6 +74,11 @@ bool ReplaceFileContent(const std::string& path, const std::string& content, std
     }
     SyncDirectory(dir);
     return true;
+}
+
+std::string ReplaceTargetPath(const std::string& path)
+{
+    return ReplaceTarget(path).string();
 }
 
 }  // namespace kestrum
