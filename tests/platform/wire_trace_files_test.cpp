@@ -3,6 +3,7 @@
 #include "platform/c_wire_trace.h"
 
 #include "app/temp_dir.h"
+#include "platform/trace_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -10,25 +11,12 @@
 #include <fcntl.h>
 #include <future>
 #include <mutex>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace kestrum;
-
-namespace {
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-} // namespace
+using kestrum::test::Lines;
 
 // Only a regular file, or a new one, takes a trace, and what is not one is refused without
 // waiting: a named pipe without a reader would hold the open for ever, one with a reader

@@ -15,15 +15,6 @@ using namespace kestrum::test;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The text after a record's time, which varies from run to run.
 std::string AfterTime(const std::string& line)
 {
