@@ -91,6 +91,8 @@ int main(int argc, char** argv)
     if (!ResolveCliConfig(parsed.options, stored, ports, config, error) ||
         (load && !ResolveLoadPorts(parsed.ports, ports, config, error)))
         return CommandLineMistake(error, parsed.json, false);
+    if (parsed.vdkLines)
+        config.vdkLines.lines = *parsed.vdkLines;
     const std::vector<std::string> images = load ? std::vector<std::string>{config.ramPath, config.flashPath}
                                                  : std::vector<std::string>{};
     return Traced(parsed, arguments, images, [&] {
