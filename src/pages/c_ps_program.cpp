@@ -81,7 +81,7 @@ int CPSProgram::Kind() const
 
 bool CPSProgram::Done() const
 {
-    return !session_.Running() && !displayUnitRunning_ && !starting_;
+    return !session_.Running() && !displayUnitRunning_ && !starting_ && !recorder_.Busy();
 }
 
 // --- controls ---------------------------------------------------------------------------
@@ -441,6 +441,11 @@ void CPSProgram::BeginRun()
     EnableControls(false);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
+    if (!BeginRecord(Kind())) {
+        EnableControls(true);
+        EnableOtherPages(true);
+        return;
+    }
     retries_ = captureList_->currentIndex() == kSoftBreak ? kSoftBreakRetries : 0;
     QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_START_LOAD, retries_, 0));
 }
@@ -477,10 +482,12 @@ void CPSProgram::OnStartLoad(int retries)
         Q_EMIT LoadStarted();
         return;
     }
+    const int result = started == CLoadSession::kConnectAborted ? LOAD_ABORTED : LOAD_GENERIC_ERROR;
+    FinishRecord(result, {});
     EnableControls(true);
     EnableOtherPages(true);
     GreyLamps();
-    Q_EMIT LoadFinished(started == CLoadSession::kConnectAborted ? LOAD_ABORTED : LOAD_GENERIC_ERROR);
+    Q_EMIT LoadFinished(result);
 }
 
 LoadSetup CPSProgram::MakeSetup() const
@@ -554,6 +561,7 @@ void CPSProgram::FinishLoad(int result)
     pollTimer_.stop();
     progressTimer_.stop();
     retries_ = 0;
+    FinishRecord(result, session_.Request()->Images());
     EnableControls(true);
     EnableOtherPages(true);
     // A failure keeps the load's own last text, which says more than the result's.
@@ -564,6 +572,34 @@ void CPSProgram::FinishLoad(int result)
     load_->setFocus();
     Q_EMIT LoadFinished(result);
     CloseIfExitAfterLoad(result);
+}
+
+// With a record file chosen, the device is asked what it runs before anything else touches
+// the line; a record file that cannot be opened keeps the run from starting.
+bool CPSProgram::BeginRecord(int kind)
+{
+    recorder_.SetRecordFile(settings_.RecordFile());
+    PortSettings port;
+    Sheet().Connection().GetPortSettings(port);
+    CKestrumApp& app = App();
+    const LinkSettings link{&app.Settings(), [&app] { return app.SaveSettingsOnExit(); }};
+    std::string error;
+    if (recorder_.Begin(static_cast<DeviceKind>(kind), port, status_.Number(), link, cancel_.get(), error))
+        return true;
+    status_.SetStatus(error);
+    return false;
+}
+
+// The run's record, with the device asked again after a completed load; the result shown
+// stays the load's own unless the record could not be written.
+void CPSProgram::FinishRecord(int result, std::vector<ImageDigest> images)
+{
+    std::string text = "Loading completed";
+    if (result != LOAD_OK)
+        GetLoadResultText(result, text);
+    std::string error;
+    if (!recorder_.Finish(result, text, std::move(images), error))
+        status_.SetStatus(error);
 }
 
 // -e: the program ends after a successful load, of any device kind.
@@ -604,6 +640,11 @@ void CPSProgram::LoadDisplayUnit()
     EnableOtherPages(false);
     // A press of "&Cancel" left over from before must not stop this run.
     cancel_->Reset();
+    if (!BeginRecord(Kind())) {
+        EnableOtherPages(true);
+        EnableControls(true);
+        return;
+    }
     PortSettings port;
     Sheet().Connection().GetPortSettings(port);
     DisplayUnitRunRequest request;
@@ -623,9 +664,10 @@ void CPSProgram::LoadDisplayUnit()
     Q_EMIT LoadStarted();
     const DisplayUnitRunOutcome outcome = RunDisplayUnitLoad(request);
     displayUnitRunning_ = false;
+    const int result = outcome.success ? LOAD_OK : LOAD_GENERIC_ERROR;
+    FinishRecord(result, {});
     EnableOtherPages(true);
     EnableControls(true);
-    const int result = outcome.success ? LOAD_OK : LOAD_GENERIC_ERROR;
     Q_EMIT LoadFinished(result);
     CloseIfExitAfterLoad(result);
 }
