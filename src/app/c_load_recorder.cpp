@@ -38,8 +38,14 @@ bool CLoadRecorder::Begin(DeviceKind kind, const PortSettings& settings, int32_t
     cancel_ = cancel;
     started_ = std::chrono::steady_clock::now();
     record_ = BeginRecord(program_, settings.port, kind);
-    record_.before = Ask(false);
-    return true;
+    bool cancelled = false;
+    record_.before = Ask(false, &cancelled);
+    if (!cancelled)
+        return true;
+    GetLoadResultText(LOAD_ABORTED, error);
+    std::string unwritten;
+    Finish(LOAD_ABORTED, error, {}, unwritten);
+    return false;
 }
 
 bool CLoadRecorder::Finish(int result, const std::string& text, std::vector<ImageDigest> images, std::string& error)
@@ -59,10 +65,10 @@ bool CLoadRecorder::Finish(int result, const std::string& text, std::vector<Imag
     return written;
 }
 
-std::optional<DeviceInfo> CLoadRecorder::Ask(bool afterLoad)
+std::optional<DeviceInfo> CLoadRecorder::Ask(bool afterLoad, bool* cancelled)
 {
     return afterLoad ? AskDeviceAfterLoad(record_.kind, settings_, statusChannel_, link_, cancel_)
-                     : AskDevice(record_.kind, settings_, statusChannel_, link_, cancel_);
+                     : AskDevice(record_.kind, settings_, statusChannel_, link_, cancel_, cancelled);
 }
 
 }  // namespace kestrum

@@ -29,7 +29,8 @@ public:
     bool Busy() const { return busy_; }
 
     // Before the load: false, with the reason, when the record file cannot be opened for
-    // appending (the load must not start then).
+    // appending, or when Cancel was pressed while the device was asked (the load must not
+    // start then; that record is written at once).
     bool Begin(DeviceKind kind, const PortSettings& settings, int32_t statusChannel, const LinkSettings& link,
                CEvent* cancel, std::string& error);
     // At the load's end (result: the loader's code, text: what the user was shown): asks
@@ -38,7 +39,7 @@ public:
     bool Finish(int result, const std::string& text, std::vector<ImageDigest> images, std::string& error);
 
 private:
-    std::optional<DeviceInfo> Ask(bool afterLoad);
+    std::optional<DeviceInfo> Ask(bool afterLoad, bool* cancelled = nullptr);
 
     const std::string program_;
     std::string path_;

@@ -56,9 +56,12 @@ int CheckAfterLoad(const LoadCheck& check, const std::optional<DeviceInfo>& afte
 }
 
 std::optional<DeviceInfo> AskDevice(DeviceKind kind, const PortSettings& settings, int32_t statusChannel,
-                                    const LinkSettings& link, CEvent* cancel)
+                                    const LinkSettings& link, CEvent* cancel, bool* cancelled)
 {
     const DeviceInfoResult result = RunDeviceInfoQuery(kind, settings, statusChannel, link, cancel);
+    if (cancelled != nullptr)
+        *cancelled = result.outcome == QueryOutcome::Cancelled ||
+                     (result.outcome == QueryOutcome::NotConnected && result.connectResult == kConnectCancelled);
     if (result.outcome != QueryOutcome::Completed)
         return std::nullopt;
     return result.info;

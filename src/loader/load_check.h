@@ -43,9 +43,9 @@ inline constexpr int kRestartSettleMs = 2000;
 
 // Asks the device what it runs, as "Get from Device" does, with the query's own tries and
 // time-outs; none when it could not be reached. Status texts go to statusChannel (-1: none),
-// cancel stops it.
+// cancel stops it; cancelled (when given) tells whether it did.
 std::optional<DeviceInfo> AskDevice(DeviceKind kind, const PortSettings& settings, int32_t statusChannel,
-                                    const LinkSettings& link, CEvent* cancel);
+                                    const LinkSettings& link, CEvent* cancel, bool* cancelled = nullptr);
 // The same after a load: first the restart's pause, which cancel ends (none then).
 std::optional<DeviceInfo> AskDeviceAfterLoad(DeviceKind kind, const PortSettings& settings, int32_t statusChannel,
                                              const LinkSettings& link, CEvent* cancel,
