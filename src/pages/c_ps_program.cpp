@@ -412,7 +412,7 @@ void CPSProgram::BeginRun()
     EnableControls(false);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
-    receiverFlow_.Arm(captureList_->currentIndex());
+    receiverFlow_.Begin(captureList_->currentIndex());
     QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_START_LOAD, 0, 0));
 }
 
