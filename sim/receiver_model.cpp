@@ -400,13 +400,14 @@ void ReceiverModel::ImageWritten(SimTime now)
             const std::string version = RamImageVersion(lastRamImage_);
             info_.powerFirmware = version.empty() ? kUnknownVersion : version;
         }
+        firmwareValid_ = !config_.noStartAfterLoad;
         Restart(now);
         return;
     }
     flashContents_ = flash_->Image();
     const std::string version = FlashImageVersion(flashContents_);
     info_.firmware = version.empty() ? kUnknownVersion : version;
-    firmwareValid_ = true;
+    firmwareValid_ = !config_.noStartAfterLoad;
     if (finalAck_)
         heldEndReply_.push_back(boot::kAcknowledge);
     SendAll(heldEndReply_, now);

@@ -27,6 +27,7 @@ struct ReceiverConfig {
     FlashFaults flashFaults;
     size_t flashLimit = 8u << 20;
     bool firmwareValid = true;      // false: nothing to start, the boot loader waits for ever
+    bool noStartAfterLoad = false;  // a loaded image never starts (a device that does not come back)
 
     int captureWindowMs = 1500;     // after a restart the boot loader listens this long for 0x55
     int powerCycleAfterMs = -1;     // >= 0: the user power-cycles the device this long after the

@@ -171,6 +171,8 @@ const std::vector<Option>& Options()
          [](SimCommandLine& l, const std::string&) { return l.receiver.endAckWithFinal = true; }},
         {"--no-firmware", nullptr, "start with no valid firmware: only the boot loader answers",
          [](SimCommandLine& l, const std::string&) { return l.receiver.firmwareValid = false, true; }},
+        {"--no-start-after-load", nullptr, "after a completed load the new firmware does not start: only the boot loader answers",
+         [](SimCommandLine& l, const std::string&) { return l.receiver.noStartAfterLoad = true; }},
         {"--capture-window", "MS", "how long the boot loader listens for 0x55 after a restart (default 1500)",
          [](SimCommandLine& l, const std::string& v) { return Number(v, l.receiver.captureWindowMs, 1, kMaxMs); }},
         {"--power-cycle-after", "MS",

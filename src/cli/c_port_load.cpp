@@ -1,5 +1,6 @@
 #include "cli/c_port_load.h"
 
+#include "cli/cli_commands.h"
 #include "loader/c_load_session.h"
 #include "loader/load_result.h"
 #include "platform/message_pump.h"
@@ -46,8 +47,9 @@ std::string ResultText(int code)
 } // namespace
 
 CPortLoad::CPortLoad(const CliConfig& config, std::string portName, CSettingsFile& stored,
-                     CStatusChannel& status, CPortProgress& progress)
-    : config_(config), portName_(std::move(portName)), stored_(stored), status_(status), progress_(progress)
+                     CStatusChannel& status, CPortProgress& progress, CRecordFile* record)
+    : config_(config), portName_(std::move(portName)), stored_(stored), status_(status), progress_(progress),
+      record_(record)
 {
     result_.port = portName_;
 }
@@ -63,6 +65,7 @@ CPortLoad::~CPortLoad()
 void CPortLoad::Start()
 {
     started_ = std::chrono::steady_clock::now();
+    startedAt_ = std::chrono::system_clock::now();
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -71,6 +74,7 @@ void CPortLoad::Stop()
     stopAsked_ = true;
     cancel_->Set();
     vdkCancel_.Set();
+    queryCancel_.Set();
     std::lock_guard lock(requestMutex_);
     if (request_)
         request_->RequestStop();
@@ -83,23 +87,106 @@ PortLoadResult CPortLoad::Result() const
         return result_;
     PortLoadResult stuck = result_;
     stuck.code = LOAD_ABORTED;
+    stuck.outcome = ProductionRecord::Result::Failed;
     stuck.text = config_.deviceKind == 2 ? kVdkTextAborted : ResultText(LOAD_ABORTED);
     stuck.lastStatus = progress_.LastStatus();
     stuck.seconds = SecondsSince(started_);
     return stuck;
 }
 
+// Asked before the load (when the firmware is expected or a record is kept), the device
+// that already runs the expected firmware is left alone; after a completed load it is
+// asked again and judged.
 void CPortLoad::Run()
 {
-    if (config_.deviceKind == 2)
-        RunDisplayUnit();
-    else
-        RunReceiverLoad();
+    const LoadCheck& check = config_.check;
+    std::optional<DeviceInfo> before;
+    if (check.AskBefore() && !stopAsked_)
+        before = AskDevice(false);
+    {
+        std::lock_guard lock(resultMutex_);
+        result_.before = before;
+    }
+    WorkEnd end;
+    if (AlreadyCurrent(check, before)) {
+        end.text = AlreadyCurrentText(*before);
+        std::lock_guard lock(resultMutex_);
+        result_.outcome = ProductionRecord::Result::Skipped;
+    } else {
+        end = config_.deviceKind == 2 ? RunDisplayUnit() : RunReceiverLoad();
+        if (end.code == LOAD_OK && check.AskAfter() && !stopAsked_)
+            CheckAfterLoad(end);
+        std::lock_guard lock(resultMutex_);
+        result_.outcome = end.code == LOAD_OK ? ProductionRecord::Result::Completed : ProductionRecord::Result::Failed;
+    }
+    if (record_ != nullptr)
+        WriteRecord(end);
+    Finish(end);
+}
+
+std::optional<DeviceInfo> CPortLoad::AskDevice(bool afterLoad)
+{
+    PortSettings settings;
+    settings.port = portName_;
+    settings.speed = static_cast<int32_t>(config_.speed);
+    settings.handshaking = config_.handshake;
+    const auto kind = static_cast<DeviceKind>(config_.deviceKind);
+    // The echo-off string is read from the settings, never written back.
+    const LinkSettings link{&stored_, [] { return false; }};
+    return afterLoad ? AskDeviceAfterLoad(kind, settings, status_.Number(), link, &queryCancel_)
+                     : kestrum::AskDevice(kind, settings, status_.Number(), link, &queryCancel_);
+}
+
+void CPortLoad::CheckAfterLoad(WorkEnd& end)
+{
+    const std::optional<DeviceInfo> after = AskDevice(true);
+    {
+        std::lock_guard lock(resultMutex_);
+        result_.after = after;
+    }
+    if (stopAsked_) {
+        end.code = LOAD_ABORTED;
+        end.text = ResultText(LOAD_ABORTED);
+        return;
+    }
+    if (!config_.check.Judges())
+        return;
+    std::string text;
+    end.code = kestrum::CheckAfterLoad(config_.check, after, text);
+    end.text = text;
+    if (end.code != LOAD_OK)
+        end.lastStatus = status_.Text();
+}
+
+// On the disk before the port's result is reported; a record that cannot be written
+// fails the port, or a station would believe it has a record it has not.
+void CPortLoad::WriteRecord(WorkEnd& end)
+{
+    ProductionRecord record =
+        BeginRecord(kCliProgram, portName_, static_cast<DeviceKind>(config_.deviceKind));
+    record.time = startedAt_;
+    {
+        std::lock_guard lock(resultMutex_);
+        record.before = result_.before;
+        record.after = result_.after;
+        record.images = result_.images;
+        record.result = result_.outcome;
+    }
+    record.code = end.code;
+    record.text = OneLine(end.text);
+    record.seconds = SecondsSince(started_);
+    if (std::string error; !record_->Append(record, error)) {
+        end.lastStatus = error;
+        if (end.code == LOAD_OK) {
+            end.code = kExitRecordFailed;
+            end.text = OneLine(end.text) + ", but the record could not be written";
+        }
+    }
 }
 
 // The port test runs here, not on the main thread, so ports that take a while to open or
 // to find their receiver do not hold the others up.
-void CPortLoad::RunReceiverLoad()
+CPortLoad::WorkEnd CPortLoad::RunReceiverLoad()
 {
     LoadSetup setup;
     setup.portName = portName_;
@@ -131,13 +218,17 @@ void CPortLoad::RunReceiverLoad()
         request->WaitDone(-1);
         session.Join();
         code = request->Result();
+        {
+            std::lock_guard lock(resultMutex_);
+            result_.images = request->Images();
+        }
         std::lock_guard lock(requestMutex_);
         request_.reset();
     }
-    Finish(code, ResultText(code), status_.Text());
+    return {code, ResultText(code), status_.Text()};
 }
 
-void CPortLoad::RunDisplayUnit()
+CPortLoad::WorkEnd CPortLoad::RunDisplayUnit()
 {
     DisplayUnitRunRequest request;
     request.portName = portName_;
@@ -149,7 +240,7 @@ void CPortLoad::RunDisplayUnit()
     };
     const DisplayUnitRunOutcome outcome = RunDisplayUnitLoad(request);
     const int code = outcome.success ? LOAD_OK : stopAsked_ ? LOAD_ABORTED : LOAD_GENERIC_ERROR;
-    Finish(code, outcome.success ? ResultText(LOAD_OK) : outcome.message, outcome.message);
+    return {code, outcome.success ? ResultText(LOAD_OK) : outcome.message, outcome.message};
 }
 
 void CPortLoad::Notify(int message, intptr_t wParam, intptr_t lParam)
@@ -170,17 +261,17 @@ void CPortLoad::Notify(int message, intptr_t wParam, intptr_t lParam)
         result_.flashSeconds = SecondsSince(*flashStarted_);
 }
 
-void CPortLoad::Finish(int code, const std::string& text, const std::string& lastStatus)
+void CPortLoad::Finish(const WorkEnd& end)
 {
     {
         std::lock_guard lock(resultMutex_);
-        result_.code = code;
-        result_.text = text;
-        result_.lastStatus = lastStatus;
+        result_.code = end.code;
+        result_.text = end.text;
+        result_.lastStatus = end.lastStatus;
         result_.seconds = SecondsSince(started_);
     }
     progress_.HideCountdown();
-    progress_.NoteResult(OneLine(text));
+    progress_.NoteResult(OneLine(end.text));
     finished_ = true;
     done_.Set();
 }

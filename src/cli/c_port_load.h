@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "app/c_record_file.h"
 #include "app/c_settings_file.h"
 #include "cli/c_port_progress.h"
 #include "cli/cli_config.h"
@@ -25,6 +26,10 @@ struct PortLoadResult {
     std::string lastStatus;             // the last status text: the reason behind a failure
     double seconds = 0;                 // from the start to the end of the port's work
     std::optional<double> flashSeconds; // the Flash image's stage, when it ran to its end
+    ProductionRecord::Result outcome = ProductionRecord::Result::Failed;
+    std::optional<DeviceInfo> before;   // what the device reported before the load, if asked
+    std::optional<DeviceInfo> after;    // and after it
+    std::vector<ImageDigest> images;    // the images the load read and sent
 };
 
 // One port's load in kestrum-cli, on a thread of its own: a receiver or power-board load
@@ -34,8 +39,9 @@ struct PortLoadResult {
 // still running and waits for its thread.
 class CPortLoad {
 public:
+    // record: where the port's production record goes when it ends; null for none.
     CPortLoad(const CliConfig& config, std::string portName, CSettingsFile& stored, CStatusChannel& status,
-              CPortProgress& progress);
+              CPortProgress& progress, CRecordFile* record = nullptr);
     ~CPortLoad();
     CPortLoad(const CPortLoad&) = delete;
     CPortLoad& operator=(const CPortLoad&) = delete;
@@ -51,11 +57,21 @@ public:
     const std::string& PortName() const { return portName_; }
 
 private:
+    // How the device's work ended, before the check and the record.
+    struct WorkEnd {
+        int code = 0;
+        std::string text;
+        std::string lastStatus;
+    };
+
     void Run();
-    void RunReceiverLoad();
-    void RunDisplayUnit();
+    WorkEnd RunReceiverLoad();
+    WorkEnd RunDisplayUnit();
+    std::optional<DeviceInfo> AskDevice(bool afterLoad);
+    void CheckAfterLoad(WorkEnd& end);
     void Notify(int message, intptr_t wParam, intptr_t lParam);
-    void Finish(int code, const std::string& text, const std::string& lastStatus);
+    void WriteRecord(WorkEnd& end);
+    void Finish(const WorkEnd& end);
     double SecondsSince(std::chrono::steady_clock::time_point start) const;
 
     const CliConfig& config_;
@@ -63,10 +79,12 @@ private:
     CSettingsFile& stored_;
     CStatusChannel& status_;
     CPortProgress& progress_;
+    CRecordFile* const record_;
     // Auto-reset, as the Program page's: the port test consumes it, the run's stop
     // request stays.
     const std::shared_ptr<CEvent> cancel_ = std::make_shared<CEvent>(CEvent::ResetMode::Auto);
     CEvent vdkCancel_{CEvent::ResetMode::Manual};
+    CEvent queryCancel_{CEvent::ResetMode::Manual}; // the device queries around the load
     std::atomic<bool> stopAsked_{false};
     std::mutex requestMutex_;
     std::shared_ptr<LoadRequest> request_; // while the load worker runs
@@ -74,6 +92,7 @@ private:
     mutable std::mutex resultMutex_;
     PortLoadResult result_;
     std::chrono::steady_clock::time_point started_;
+    std::chrono::system_clock::time_point startedAt_;
     std::optional<std::chrono::steady_clock::time_point> flashStarted_;
     std::atomic<bool> finished_{false};
     CEvent done_{CEvent::ResetMode::Manual, false};

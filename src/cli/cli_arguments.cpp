@@ -10,8 +10,12 @@ namespace kestrum {
 
 namespace {
 
-const std::set<std::string> kValueOptions = {"-p", "-s", "-hs",     "-d",
-                                             "-r", "-f", "-c",      "--trace", "--vdk-lines"};
+const std::set<std::string> kValueOptions = {"-p", "-s", "-hs",     "-d",          "-r",
+                                             "-f", "-c", "--trace", "--vdk-lines", "--expect-firmware",
+                                             "--record"};
+// Options without a value; all but --json are load's own.
+const std::set<std::string> kFlagOptions = {"--json", "--check", "--force"};
+const std::set<std::string> kLoadOnlyOptions = {"--check", "--force", "--expect-firmware", "--record"};
 constexpr const char* kTraceOption = "--trace";
 constexpr const char* kVdkLinesOption = "--vdk-lines";
 
@@ -39,7 +43,7 @@ std::string FindUnknownWord(const std::vector<std::string>& words)
             ++i;
             continue;
         }
-        if (words[i] != "--json")
+        if (!kFlagOptions.count(words[i]))
             return "unknown argument \"" + words[i] + "\"";
     }
     return {};
@@ -86,6 +90,31 @@ std::optional<VdkLines> VdkLinesWord(const std::vector<std::string>& words, std:
         chosen = lines;
     }
     return chosen;
+}
+
+// The check, the expected firmware and the record; each only where a load is run.
+void TakeCheckOptions(const std::vector<std::string>& words, CliArguments& parsed)
+{
+    for (size_t i = 0; i < words.size(); i += kValueOptions.count(words[i]) ? 2 : 1) {
+        if (kLoadOnlyOptions.count(words[i]) && parsed.command != CliArguments::Command::Load) {
+            parsed.error = "only load takes " + words[i];
+            return;
+        }
+        if (words[i] == "--check")
+            parsed.check = true;
+        else if (words[i] == "--force")
+            parsed.force = true;
+        else if (words[i] == "--expect-firmware")
+            parsed.expectFirmware = words[i + 1];
+        else if (words[i] == "--record")
+            parsed.recordFile = words[i + 1];
+    }
+    if (parsed.expectFirmware && parsed.expectFirmware->find_first_not_of(" \t") == std::string::npos)
+        parsed.error = "--expect-firmware needs the firmware version the devices must report";
+    else if (parsed.force && !parsed.expectFirmware)
+        parsed.error = "--force only means something with --expect-firmware";
+    else if (std::find(words.begin(), words.end(), "--record") != words.end() && parsed.recordFile.empty())
+        parsed.error = "option --record needs a file name";
 }
 
 CliArguments::Command CommandOf(const std::string& word)
@@ -136,6 +165,8 @@ CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
         parsed.ports = PortWords(words, parsed.error);
     if (parsed.error.empty())
         parsed.vdkLines = VdkLinesWord(words, parsed.error);
+    if (parsed.error.empty())
+        TakeCheckOptions(words, parsed);
     if (parsed.error.empty() && parsed.ports.size() > 1 && parsed.command != CliArguments::Command::Load)
         parsed.error = "only load works on several ports";
     words.insert(words.begin(), arguments[0]);
@@ -167,10 +198,17 @@ std::string CliUsageText()
            "                (also KESTRUM_TRACE=FILE)\n"
            "  --vdk-lines how  how a VDK-1 run reaches the unit (auto, bitbang, control); default:\n"
            "                auto, the bit-bang mode of an FTDI adapter where it has one\n"
+           "  --check     load: after the load, ask the device what it runs and show it\n"
+           "  --expect-firmware TEXT  load: a device that reports firmware TEXT already is left\n"
+           "                alone; after the load it must report TEXT (implies --check)\n"
+           "  --force     load: with --expect-firmware, load also a device that reports TEXT already\n"
+           "  --record FILE  load: append one JSON line per device to FILE (a production record)\n"
            "\n"
            "Exit status of load: 0 when loading completed (on every port), else the loader's result\n"
            "code (1..9); with several ports, that of the first port named whose load did not complete.\n"
-           "64 for a mistake in the command line.\n"
+           "10: the device did not answer after the load (--check); 11: it reports another firmware\n"
+           "than --expect-firmware; 12: the record could not be written. 64 for a mistake in the\n"
+           "command line, or a record file that cannot be opened for appending.\n"
            "Ctrl-C cancels.\n";
 }
 

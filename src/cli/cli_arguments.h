@@ -20,6 +20,10 @@ struct CliArguments {
     bool json = false;               // info --json, ports --json, load --json
     std::string traceFile;           // --trace FILE, before the command or among the options
     std::optional<VdkLines> vdkLines; // --vdk-lines auto|bitbang|control (a VDK-1 run)
+    bool check = false;                          // load --check
+    std::optional<std::string> expectFirmware;   // load --expect-firmware TEXT
+    bool force = false;                          // load --force
+    std::string recordFile;                      // load --record FILE
     std::string error;           // what was wrong with the words, for the user
 };
 

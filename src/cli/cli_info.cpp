@@ -3,7 +3,7 @@
 #include "cli/c_cli_reporter.h"
 #include "cli/c_interrupt_watcher.h"
 #include "cli/cli_commands.h"
-#include "cli/json_text.h"
+#include "app/json_text.h"
 #include "protocol/c_device_info_query.h"
 
 namespace kestrum {

@@ -115,10 +115,25 @@ std::vector<PortLoadResult> RefuseImages(const std::vector<std::string>& ports, 
     return EveryPortEnded(ports, LOAD_FILE_ERROR, problem);
 }
 
+// Images refused before any port was touched still leave each device's record: a
+// station counts every device that came to it.
+void RecordRefusedImages(const CliConfig& config, const std::vector<PortLoadResult>& results, CRecordFile& record,
+                         std::FILE* err)
+{
+    for (const PortLoadResult& result : results) {
+        ProductionRecord line = BeginRecord(kCliProgram, result.port, static_cast<DeviceKind>(config.deviceKind));
+        line.result = ProductionRecord::Result::Failed;
+        line.code = result.code;
+        line.text = result.lastStatus;
+        if (std::string error; !record.Append(line, error))
+            std::fprintf(err, "kestrum-cli: %s\n", error.c_str());
+    }
+}
+
 // Loads every port at once and waits for them; a load stuck in the kernel after Ctrl-C
 // ends the program here.
 std::vector<PortLoadResult> LoadEveryPort(const CliConfig& config, CSettingsFile& stored, bool json,
-                                          std::FILE* out, std::FILE* err)
+                                          std::FILE* out, std::FILE* err, CRecordFile* record)
 {
     CEvent interrupted(CEvent::ResetMode::Manual);
     CInterruptWatcher interrupts([&interrupted] { interrupted.Set(); },
@@ -129,8 +144,8 @@ std::vector<PortLoadResult> LoadEveryPort(const CliConfig& config, CSettingsFile
         CCliReporter reporter(err, several ? config.portNames : std::vector<std::string>{});
         PortLoads loads;
         for (size_t i = 0; i < config.portNames.size(); ++i)
-            loads.push_back(std::make_unique<CPortLoad>(config, config.portNames[i], stored,
-                                                        reporter.Channel(i), reporter.Display().Port(i)));
+            loads.push_back(std::make_unique<CPortLoad>(config, config.portNames[i], stored, reporter.Channel(i),
+                                                        reporter.Display().Port(i), record));
         for (auto& load : loads)
             load->Start();
         const bool allEnded = AwaitLoads(loads, interrupted, reporter);
@@ -146,12 +161,18 @@ std::vector<PortLoadResult> LoadEveryPort(const CliConfig& config, CSettingsFile
 
 } // namespace
 
-int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err)
+int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err,
+                   CRecordFile* record)
 {
     std::string problem;
-    const std::vector<PortLoadResult> results = ImagesUsable(config, problem)
-                                                    ? LoadEveryPort(config, stored, json, out, err)
-                                                    : RefuseImages(config.portNames, problem, err);
+    std::vector<PortLoadResult> results;
+    if (ImagesUsable(config, problem)) {
+        results = LoadEveryPort(config, stored, json, out, err, record);
+    } else {
+        results = RefuseImages(config.portNames, problem, err);
+        if (record != nullptr)
+            RecordRefusedImages(config, results, *record, err);
+    }
     std::fputs(OutcomeText(results, json).c_str(), out);
     return LoadExitStatus(results);
 }

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
-#include "cli/json_text.h"
+#include "app/json_text.h"
 
 namespace kestrum {
 

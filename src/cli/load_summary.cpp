@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/json_text.h"
+#include "app/json_text.h"
 #include "loader/load_result.h"
 
 namespace kestrum {
@@ -25,6 +25,26 @@ size_t Completed(const std::vector<PortLoadResult>& results)
                                              [](const PortLoadResult& r) { return r.code == LOAD_OK; }));
 }
 
+// Devices left alone because they run the expected firmware already (counted as completed).
+size_t Skipped(const std::vector<PortLoadResult>& results)
+{
+    return static_cast<size_t>(std::count_if(results.begin(), results.end(), [](const PortLoadResult& r) {
+        return r.code == LOAD_OK && r.outcome == ProductionRecord::Result::Skipped;
+    }));
+}
+
+const char* OutcomeName(const PortLoadResult& result)
+{
+    if (result.code != LOAD_OK)
+        return "failed";
+    return result.outcome == ProductionRecord::Result::Skipped ? "skipped" : "completed";
+}
+
+std::string FirmwareJson(const std::optional<DeviceInfo>& info)
+{
+    return info ? JsonString(info->firmware) : "null";
+}
+
 std::string Seconds(double seconds)
 {
     char text[32];
@@ -37,8 +57,10 @@ std::string Seconds(double seconds)
 std::string LoadSummaryText(const std::vector<PortLoadResult>& results)
 {
     const size_t completed = Completed(results);
+    const size_t skipped = Skipped(results);
     std::string text = std::to_string(results.size()) + (results.size() == 1 ? " port: " : " ports: ") +
-                       std::to_string(completed) + " completed, " +
+                       std::to_string(completed - skipped) + " completed, " +
+                       (skipped > 0 ? std::to_string(skipped) + " already current, " : "") +
                        std::to_string(results.size() - completed) + " failed\n";
     size_t width = 0;
     for (const PortLoadResult& result : results)
@@ -66,10 +88,14 @@ std::string LoadSummaryJson(const std::vector<PortLoadResult>& results)
                 ", \"result\": " + JsonString(result.text) +
                 ", \"status\": " + JsonString(result.lastStatus) +
                 ", \"seconds\": " + Seconds(result.seconds) +
-                ", \"flashSeconds\": " + (result.flashSeconds ? Seconds(*result.flashSeconds) : "null") + "}";
+                ", \"flashSeconds\": " + (result.flashSeconds ? Seconds(*result.flashSeconds) : "null") +
+                ", \"outcome\": " + JsonString(OutcomeName(result)) +
+                ", \"firmwareBefore\": " + FirmwareJson(result.before) +
+                ", \"firmwareAfter\": " + FirmwareJson(result.after) + "}";
     }
     const size_t completed = Completed(results);
-    json += "],\n \"completed\": " + std::to_string(completed) +
+    json += "],\n \"completed\": " + std::to_string(completed - Skipped(results)) +
+            ", \"skipped\": " + std::to_string(Skipped(results)) +
             ", \"failed\": " + std::to_string(results.size() - completed) +
             ", \"exitStatus\": " + std::to_string(LoadExitStatus(results)) + "}\n";
     return json;

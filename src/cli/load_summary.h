@@ -12,7 +12,9 @@ namespace kestrum {
 // more, the last status text, under a line that counts them.
 std::string LoadSummaryText(const std::vector<PortLoadResult>& results);
 // The same as one JSON object: "ports" (port, code, result, status, seconds,
-// flashSeconds or null), "completed", "failed" and "exitStatus".
+// flashSeconds or null, outcome: completed, skipped or failed, firmwareBefore and
+// firmwareAfter as the device reported them or null), "completed", "skipped", "failed"
+// and "exitStatus".
 std::string LoadSummaryJson(const std::vector<PortLoadResult>& results);
 
 // 0 when every load completed; otherwise the result code of the first port, in the

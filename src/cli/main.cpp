@@ -12,7 +12,7 @@
 #include "cli/cli_arguments.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_config.h"
-#include "cli/json_text.h"
+#include "app/json_text.h"
 #include "platform/c_wire_trace.h"
 #include "platform/console.h"
 
@@ -93,10 +93,16 @@ int main(int argc, char** argv)
         return CommandLineMistake(error, parsed.json, false);
     if (parsed.vdkLines)
         config.vdkLines.lines = *parsed.vdkLines;
+    config.check = LoadCheck{parsed.check, parsed.expectFirmware, parsed.force, !parsed.recordFile.empty()};
+    // Before anything touches the line: a record that cannot be kept stops the run.
+    CRecordFile record;
+    if (!parsed.recordFile.empty() && !record.Open(parsed.recordFile, error))
+        return CommandLineMistake(error, parsed.json, false);
     const std::vector<std::string> images = load ? std::vector<std::string>{config.ramPath, config.flashPath}
                                                  : std::vector<std::string>{};
     return Traced(parsed, arguments, images, [&] {
-        return load ? RunLoadCommand(config, stored, parsed.json, stdout, stderr)
+        return load ? RunLoadCommand(config, stored, parsed.json, stdout, stderr,
+                                     record.IsOpen() ? &record : nullptr)
                     : RunInfoCommand(config, stored, parsed.json, stdout, stderr);
     });
 }

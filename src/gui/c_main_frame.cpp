@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -17,6 +18,8 @@
 #include "app/program_identity.h"
 #include "gui/c_kestrum_view.h"
 #include "gui/c_qt_message_hooks.h"
+#include "pages/c_ps_loader.h"
+#include "pages/c_ps_program.h"
 #include "platform/closing_flag.h"
 #include "platform/local_time.h"
 #include "platform/message_pump.h"
@@ -118,12 +121,36 @@ void CMainFrame::CreateMenu()
             [this] { saveSettingsItem_->setChecked(app_.SaveSettingsOnExit()); });
     connect(saveSettingsItem_, &QAction::triggered, this,
             [this] { app_.SetSaveSettingsOnExit(!app_.SaveSettingsOnExit()); });
+    AddRecordItems(options);
     QMenu* help = AddMenu(QStringLiteral("&Help"));
     connect(AddItem(help, QStringLiteral("&About Kestrum..."),
                     QStringLiteral("Display program information, version number and build date")),
             &QAction::triggered, this, [this] { ShowAbout(false); });
     connect(AddItem(help, QStringLiteral("Command Line Options..."), QStringLiteral("Display command line options")),
             &QAction::triggered, this, [this] { ShowAbout(true); });
+}
+
+// The production record: a file every load appends one line to, or none.
+void CMainFrame::AddRecordItems(QMenu* options)
+{
+    options->addSeparator();
+    connect(AddItem(options, QStringLiteral("Production Record File..."),
+                    QStringLiteral("Choose the file every load appends its record to")),
+            &QAction::triggered, this, [this] {
+                CPSProgram& program = view_->Sheet()->Program();
+                const QString chosen = QFileDialog::getSaveFileName(
+                    this, QStringLiteral("Production Record File"),
+                    QString::fromStdString(program.Settings().RecordFile()),
+                    QStringLiteral("Production records (*.jsonl);;All Files (*)"), nullptr,
+                    QFileDialog::DontConfirmOverwrite);
+                if (!chosen.isEmpty())
+                    program.SetRecordFile(chosen.toStdString());
+            });
+    QAction* none = AddItem(options, QStringLiteral("No Production Record"),
+                            QStringLiteral("Load without keeping a record"));
+    connect(options, &QMenu::aboutToShow, this,
+            [this, none] { none->setEnabled(!view_->Sheet()->Program().Settings().RecordFile().empty()); });
+    connect(none, &QAction::triggered, this, [this] { view_->Sheet()->Program().SetRecordFile(""); });
 }
 
 void CMainFrame::CreateStatusBar()

@@ -57,6 +57,7 @@ protected:
 
 private:
     void CreateMenu();
+    void AddRecordItems(QMenu* options);
     QMenu* AddMenu(const QString& title);
     QAction* AddItem(QMenu* menu, const QString& text, const QString& prompt);
     void CreateStatusBar();

@@ -41,6 +41,8 @@ public:
     bool ReadFailed() const { return !open_; }
 
     const std::string& Path() const { return path_; }
+    // The whole image, as read when it was opened.
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
     const std::string& ErrorText() const { return error_; }
 
 private:

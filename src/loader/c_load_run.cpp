@@ -7,6 +7,7 @@
 #include "loader/c_load_line.h"
 #include "loader/flash_stage.h"
 #include "loader/load_result.h"
+#include "loader/sha256.h"
 #include "platform/closing_flag.h"
 #include "platform/message_pump.h"
 #include "platform/thread_priority.h"
@@ -114,6 +115,7 @@ int CLoadRun::OpenImages()
         if (!request_.checkRam)
             ramHeader_.targetDevice = -1;
         ram_.Seek(0);
+        NoteImage(ram_);
     }
     // A Flash image shorter than its header would go out as a lone end frame, and the
     // device would be left without firmware: refused whether or not it is checked.
@@ -121,7 +123,16 @@ int CLoadRun::OpenImages()
         status_.SetStatus(problem);
         return LOAD_FILE_ERROR;
     }
+    if (request_.flashPath)
+        NoteImage(flash_);
     return LOAD_OK;
+}
+
+// The record names each image by the bytes this run read, which are the bytes it sends.
+void CLoadRun::NoteImage(const CImageFile& image)
+{
+    const std::vector<uint8_t>& bytes = image.Bytes();
+    request_.NoteImage({image.Path(), image.Size(), CSha256::HexOf(bytes.data(), bytes.size())});
 }
 
 int CLoadRun::ResetOnly(CLoadLine& line)

@@ -28,6 +28,7 @@ public:
 private:
     int OpenPort();
     int OpenImages();
+    void NoteImage(const CImageFile& image);
     int ResetOnly(CLoadLine& line);
     int Load(CLoadLine& line);
     int SendImages(CLoadLine& line);

@@ -43,4 +43,16 @@ void LoadRequest::AttachDevice(ISerialDevice* device)
         device_->Release();
 }
 
+void LoadRequest::NoteImage(ImageDigest image)
+{
+    std::lock_guard lock(imagesMutex_);
+    images_.push_back(std::move(image));
+}
+
+std::vector<ImageDigest> LoadRequest::Images() const
+{
+    std::lock_guard lock(imagesMutex_);
+    return images_;
+}
+
 }  // namespace kestrum

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "loader/load_timing.h"
 #include "platform/c_event.h"
@@ -21,6 +22,13 @@ enum LoadDeviceKind : int { kLoadReceiver = 0, kLoadPowerBoard = 1 };
 // Where the Capturing dialog goes, in screen coordinates.
 struct CaptureArea {
     int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// An image as the run read it and sends it: for the production record.
+struct ImageDigest {
+    std::string path;
+    long size = 0;
+    std::string sha256;  // 64 lower-case hexadecimal digits
 };
 
 // One load run: filled by the starter before the worker begins, then read by the worker.
@@ -66,6 +74,9 @@ public:
     void MarkRunning();
     void MarkDone(int result);
     void AttachDevice(ISerialDevice* device);
+    // The images the run opened, in the order opened (RAM, then Flash). Any thread.
+    void NoteImage(ImageDigest image);
+    std::vector<ImageDigest> Images() const;
 
 private:
     std::atomic<bool> done_{true};
@@ -75,6 +86,8 @@ private:
     CEvent stopEvent_{CEvent::ResetMode::Manual, false};
     std::mutex deviceMutex_;
     ISerialDevice* device_ = nullptr;  // the run's open device, so a stop can release its waits
+    mutable std::mutex imagesMutex_;
+    std::vector<ImageDigest> images_;
 };
 
 }  // namespace kestrum

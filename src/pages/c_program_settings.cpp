@@ -11,6 +11,7 @@ constexpr const char* kHistorySections[] = {"LoadPath_RAM", "LoadPath_Flash", "L
 constexpr const char* kFilterKeys[] = {"RAM_TYPE", "Flash_TYPE", "Power_TYPE"};
 constexpr const char* kMethodKeys[] = {"ResetRec", "ResetPWR", "ResetVDK"};
 constexpr int kMethodDefaults[] = {0, 0, 1};
+constexpr const char* kRecordFileKey = "RecordFile";
 
 std::string PathKey(int n)
 {
@@ -30,6 +31,7 @@ void CProgramSettings::LoadProgramSettings(const CSettingsFile& file)
     hardwareReset_ = file.GetInt("Test", "HardwareReset", 0) != 0;
     sleep_ = file.GetText("Test", "SoftwareBreak", "Reset") == "Sleep" ? 1 : 0;
     vdkLines_ = ReadVdkLineSettings(file);
+    recordFile_ = file.GetText("ProgramSettings", kRecordFileKey, "");
     for (int kind = 0; kind < kKindCount; ++kind)
         SetCaptureMethod(kind, file.GetInt("ProgramSettings", kMethodKeys[kind], kMethodDefaults[kind]));
     for (int history = 0; history < kHistoryCount; ++history) {
@@ -47,6 +49,9 @@ void CProgramSettings::SaveProgramSettings(CSettingsFile& file) const
         file.WriteInt("LoadPath", kFilterKeys[filter], filters_[filter]);
     for (int kind = 0; kind < kKindCount; ++kind)
         file.WriteInt("ProgramSettings", kMethodKeys[kind], methods_[kind]);
+    // Only a record once chosen leaves its key: a file without one stays as it was.
+    if (!recordFile_.empty() || !file.GetText("ProgramSettings", kRecordFileKey, "").empty())
+        file.WriteText("ProgramSettings", kRecordFileKey, recordFile_);
     for (int history = 0; history < kHistoryCount; ++history) {
         const auto& entries = histories_[history];
         for (int n = 1; n <= kStoredEntries; ++n) {

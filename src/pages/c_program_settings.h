@@ -48,6 +48,9 @@ public:
     // 1 when the soft break sends the sleep command instead of the reset command.
     int SoftBreakVariant() const { return sleep_; }
     const VdkLineSettings& DisplayUnitLines() const { return vdkLines_; }
+    // The production record every load appends to; empty: none is kept.
+    const std::string& RecordFile() const { return recordFile_; }
+    void SetRecordFile(std::string path) { recordFile_ = std::move(path); }
 
 private:
     std::array<std::vector<std::string>, kHistoryCount> histories_;
@@ -56,6 +59,7 @@ private:
     bool hardwareReset_ = false;
     int sleep_ = 0;
     VdkLineSettings vdkLines_;
+    std::string recordFile_;
 };
 
 }  // namespace kestrum

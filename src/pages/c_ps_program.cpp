@@ -68,7 +68,7 @@ int CPSProgram::Kind() const
 
 bool CPSProgram::Done() const
 {
-    return !receiverFlow_.Busy() && !displayUnitFlow_.Running();
+    return !receiverFlow_.Busy() && !displayUnitFlow_.Running() && !recorder_.Busy();
 }
 
 // --- controls ---------------------------------------------------------------------------
@@ -412,6 +412,11 @@ void CPSProgram::BeginRun()
     EnableControls(false);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
+    if (!BeginRecord(Kind())) {
+        EnableControls(true);
+        EnableOtherPages(true);
+        return;
+    }
     receiverFlow_.Begin(captureList_->currentIndex());
     QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_START_LOAD, 0, 0));
 }
@@ -435,10 +440,12 @@ void CPSProgram::OnStartLoad()
         Q_EMIT LoadStarted();
         return;
     }
+    const int result = CReceiverLoadFlow::ResultOfFailedStart(started);
+    FinishRecord(result, {});
     EnableControls(true);
     EnableOtherPages(true);
     GreyLamps();
-    Q_EMIT LoadFinished(CReceiverLoadFlow::ResultOfFailedStart(started));
+    Q_EMIT LoadFinished(result);
 }
 
 // What the page and the other pages tell the load; the flow adds the files and the cancel
@@ -501,6 +508,7 @@ void CPSProgram::FinishLoad(int result)
 {
     pollTimer_.stop();
     progressTimer_.stop();
+    FinishRecord(result, receiverFlow_.SentImages());
     EnableControls(true);
     EnableOtherPages(true);
     // A failure keeps the load's own last text, which says more than the result's.
@@ -511,6 +519,34 @@ void CPSProgram::FinishLoad(int result)
     load_->setFocus();
     Q_EMIT LoadFinished(result);
     CloseIfExitAfterLoad(result);
+}
+
+// With a record file chosen, the device is asked what it runs before anything else touches
+// the line; a record file that cannot be opened keeps the run from starting.
+bool CPSProgram::BeginRecord(int kind)
+{
+    recorder_.SetRecordFile(settings_.RecordFile());
+    PortSettings port;
+    Sheet().Connection().GetPortSettings(port);
+    CKestrumApp& app = App();
+    const LinkSettings link{&app.Settings(), [&app] { return app.SaveSettingsOnExit(); }};
+    std::string error;
+    if (recorder_.Begin(static_cast<DeviceKind>(kind), port, status_.Number(), link, cancel_.get(), error))
+        return true;
+    status_.SetStatus(error);
+    return false;
+}
+
+// The run's record, with the device asked again after a completed load; the result shown
+// stays the load's own unless the record could not be written.
+void CPSProgram::FinishRecord(int result, std::vector<ImageDigest> images)
+{
+    std::string text = "Loading completed";
+    if (result != LOAD_OK)
+        GetLoadResultText(result, text);
+    std::string error;
+    if (!recorder_.Finish(result, text, std::move(images), error))
+        status_.SetStatus(error);
 }
 
 // -e: the program ends after a successful load, of any device kind.
@@ -544,6 +580,11 @@ void CPSProgram::LoadDisplayUnit()
     flashLamp_->SetCell(CLampCtrl::Colour::Blue, CLampCtrl::Shade::Bright);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
+    if (!BeginRecord(Kind())) {
+        EnableOtherPages(true);
+        EnableControls(true);
+        return;
+    }
     PortSettings port;
     Sheet().Connection().GetPortSettings(port);
     CDisplayUnitLoadFlow::Job job{port.port, settings_.DisplayUnitLines(), timings_.displayUnit, {}, {}};
@@ -557,6 +598,7 @@ void CPSProgram::LoadDisplayUnit()
     progress_->SetRange(0, 100);
     progress_->SetPos(0);
     const int result = displayUnitFlow_.Run(std::move(job));
+    FinishRecord(result, {});
     EnableOtherPages(true);
     EnableControls(true);
     Q_EMIT LoadFinished(result);

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "app/c_load_recorder.h"
+#include "app/program_identity.h"
 #include "link/c_status_channel.h"
 #include "loader/c_load_session.h"
 #include "pages/c_display_unit_load_flow.h"
@@ -77,6 +79,8 @@ public:
     bool Done() const;
     CStatusChannel& StatusChannel() { return status_; }
     const CProgramSettings& Settings() const { return settings_; }
+    // The Options menu's choice of a production record file (empty: none).
+    void SetRecordFile(const std::string& path) { settings_.SetRecordFile(path); }
     CCapturingDialog* CapturingDialog() const { return capturing_.get(); }
 
 Q_SIGNALS:
@@ -118,12 +122,15 @@ private:
     void OnPollTimer();
     void FinishLoad(int result);
     void CloseIfExitAfterLoad(int result);
+    bool BeginRecord(int kind);
+    void FinishRecord(int result, std::vector<ImageDigest> images);
     void OnRamSelected(int index);
     void OnFlashSelected(int index);
     void OnBrowse(bool ramButton);
     void OnCancel();
 
     CProgramSettings settings_;
+    CLoadRecorder recorder_{std::string("kestrum ") + kVersionText};
     Timings timings_;
     std::array<int, 4> selected_{};
     int lastKindShown_ = -1;

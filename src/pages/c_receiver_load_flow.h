@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/c_status_channel.h"
 #include "loader/c_load_session.h"
@@ -72,6 +73,11 @@ public:
     void StopAndWait();
 
     bool Busy() const { return session_.Running() || starting_; }
+    // The images the last attempt read and sent, for the production record.
+    std::vector<ImageDigest> SentImages() const
+    {
+        return session_.Request() ? session_.Request()->Images() : std::vector<ImageDigest>{};
+    }
     bool CaptureDialogAllowed() const { return captureDialogAllowed_; }
     int ProgressSteps() const { return progressSteps_->load(); }
 

@@ -97,6 +97,15 @@ bool CFile::Write(const void* data, size_t count)
     return true;
 }
 
+bool CFile::Sync()
+{
+    if (::fsync(static_cast<int>(handle_)) != 0) {
+        errorText_ = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool CFile::Truncate()
 {
     if (::ftruncate(static_cast<int>(handle_), 0) != 0) {

@@ -38,6 +38,9 @@ public:
     // Writes every byte, waiting for room as a blocking write would; false on failure
     // (ErrorText says why).
     bool Write(const void* data, size_t count);
+    // Puts what was written on the disk before it returns; false on failure (ErrorText
+    // says why).
+    bool Sync();
     // Empties a file opened for writing; false on failure (ErrorText says why).
     bool Truncate();
     // false when the system reports a failure.

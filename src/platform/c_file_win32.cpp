@@ -96,6 +96,15 @@ bool CFile::Write(const void* data, size_t count)
     return true;
 }
 
+bool CFile::Sync()
+{
+    if (!::FlushFileBuffers(AsHandle(handle_))) {
+        errorText_ = SystemErrorText(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
 bool CFile::Truncate()
 {
     LARGE_INTEGER start{};

@@ -39,13 +39,13 @@ grep -q '"firmware": "9.6 line"' "$work/info"; check "the good receiver runs the
 start_three
 load_three --json
 check "JSON exit status" 7 $?
-grep -q "{\"port\": \"$good\", \"code\": 0, \"result\": \"Loading completed\", \"status\": \"Loading completed\", \"seconds\": [0-9.]*, \"flashSeconds\": [0-9.]*}" "$work/out"
+grep -q "{\"port\": \"$good\", \"code\": 0, \"result\": \"Loading completed\", \"status\": \"Loading completed\", \"seconds\": [0-9.]*, \"flashSeconds\": [0-9.]*, \"outcome\": \"completed\"" "$work/out"
 check "JSON: the completed load" 0 $?
 grep -q "{\"port\": \"$refusing\", \"code\": 7, \"result\": \"Error in Flash file loading\"" "$work/out"
 check "JSON: the refused load" 0 $?
 grep -q "{\"port\": \"$vanishing\", \"code\": 7, \"result\": \"Error in Flash file loading\", \"status\": \"Error in Flash file loading\"" "$work/out"
 check "JSON: the vanished device" 0 $?
-grep -q '"completed": 1, "failed": 2, "exitStatus": 7}' "$work/out"; check "JSON totals" 0 $?
+grep -q '"completed": 1, "skipped": 0, "failed": 2, "exitStatus": 7}' "$work/out"; check "JSON totals" 0 $?
 
 # One trace for all: each record names its port.
 start_three

@@ -28,7 +28,14 @@ CliArguments Parse(std::vector<std::string> words)
 PortLoadResult Result(std::string port, int code, std::string text, std::string status, double seconds = 1.5,
                       std::optional<double> flashSeconds = std::nullopt)
 {
-    return PortLoadResult{std::move(port), code, std::move(text), std::move(status), seconds, flashSeconds};
+    PortLoadResult result;
+    result.port = std::move(port);
+    result.code = code;
+    result.text = std::move(text);
+    result.lastStatus = std::move(status);
+    result.seconds = seconds;
+    result.flashSeconds = flashSeconds;
+    return result;
 }
 
 } // namespace
@@ -114,11 +121,13 @@ TEST(SeveralPorts, SummaryGivesEachPortItsCodeAndTheReasonWhenThereIsOne)
               "{\"ports\": [\n"
               "  {\"port\": \"/dev/ttyUSB10\", \"code\": 0, \"result\": \"Loading completed\", \"status\": "
               "\"Loading "
-              "completed\", \"seconds\": 97.50, \"flashSeconds\": 92.25},\n"
+              "completed\", \"seconds\": 97.50, \"flashSeconds\": 92.25, \"outcome\": \"completed\", "
+              "\"firmwareBefore\": null, \"firmwareAfter\": null},\n"
               "  {\"port\": \"rfc2217://x:9\", \"code\": 1, \"result\": \"Wrong data at address 00001234/ ff "
               "instead of 0c\\u000d\\u000a\", \"status\": \"Wrong data at address 00001234/ ff instead of "
-              "0c\\u000d\\u000a\", \"seconds\": 1.50, \"flashSeconds\": null}],\n"
-              " \"completed\": 1, \"failed\": 1, \"exitStatus\": 1}\n");
+              "0c\\u000d\\u000a\", \"seconds\": 1.50, \"flashSeconds\": null, \"outcome\": \"failed\", "
+              "\"firmwareBefore\": null, \"firmwareAfter\": null}],\n"
+              " \"completed\": 1, \"skipped\": 0, \"failed\": 1, \"exitStatus\": 1}\n");
 }
 
 // The exit status is 0 only when every load completed; otherwise the code of the first

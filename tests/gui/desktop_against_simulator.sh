@@ -68,4 +68,14 @@ env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$kestrum" -a >"$work/out" 
 check "no display exit status" 1 $?
 grep -q "no display" "$work/out"; check "no display said" 0 $?
 
+# A record file chosen in the settings: the load appends one record, with the device as it
+# reported itself before and after.
+start_sim --device receiver --power-cycle-after 300 --firmware "7.9 old"
+printf '[ProgramSettings]\nRecordFile=%s\n' "$work/desk.jsonl" >"$work/record.ini"
+KESTRUM_INI="$work/record.ini" timeout 90 "$kestrum" -p "$port" -d rec -r "$work/rx/ramimage.ldr" \
+  -f "$work/rx/main.ldp" -c pwr -a -e
+check "recorded load exit status" 0 $?
+check "one record, as JSON" "completed 0 7.9 old 8.1 desktop 2 kestrum" \
+  "$(jq -r '"\(.result) \(.code) \(.before.firmware) \(.after.firmware) \(.images | length) \(.program | split(" ")[0])"' \
+    "$work/desk.jsonl")"
 report
