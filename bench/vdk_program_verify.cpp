@@ -7,6 +7,13 @@
 // slower network would. The fixed waits are the real ones unless --no-waits is given
 // (then the figure is the pure cost of the line operations).
 //
+// Then it projects the run onto USB adapters: through any adapter's control lines, where
+// each line operation is a USB control transfer of about 1 ms; and through an FTDI
+// adapter's synchronous bit-bang mode, where each line change is one pin state at the
+// chip's bit-bang rate, plus the unit's real waits. The bit-bang run is made too, through
+// the simulated FT232R paced at that rate with the real waits (with --no-waits unpaced and
+// without them, as a quick check that it works).
+//
 // Usage: vdk_program_verify [--no-waits] [--rfc2217 [--delay MS]]
 
 #include <chrono>
@@ -17,8 +24,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/c_bit_bang_lines.h"
 #include "platform/c_stopwatch.h"
+#include "sim/ft232r_model.h"
 #include "sim/rfc2217_server.h"
+#include "sim/sim_bit_bang_port.h"
 #include "sim/sim_port_registry.h"
 #include "sim/vdk1_model.h"
 #include "vdk/display_unit_run.h"
@@ -33,6 +43,10 @@ constexpr const char* kSimPortName = "sim:vdk1-bench";
 // with 1 ms added to every round trip.
 constexpr int kLoopbackTargetMs = 25000;
 constexpr int kDelayedTargetMs = 60000;
+// A line operation through a USB adapter's serial driver: one USB control transfer.
+constexpr double kUsbLineOperationSeconds = 0.001;
+constexpr double kBitBangGoalSeconds = 60;
+constexpr const char* kBitBangPortName = "sim:vdk1-bench-ft232r";
 
 int FixedWaitsMs(const VdkWaits& w)
 {
@@ -75,6 +89,67 @@ void PrintInProcessFigures(int beyond, uint64_t lineOperations)
     std::printf("  line operations   %llu (%.0f ns each beyond the waits)\n",
                 static_cast<unsigned long long>(lineOperations),
                 lineOperations ? beyond * 1e6 / static_cast<double>(lineOperations) : 0.0);
+}
+
+struct BitBangRun {
+    DisplayUnitRunOutcome outcome;
+    uint32_t elapsedMs = 0;
+    std::string unitReports;
+};
+
+// The same run through the simulated FT232R's bit-bang mode at the default rate.
+BitBangRun RunThroughTheModel(const VdkWaits& waits, bool real)
+{
+    Vdk1Model::Options options;
+    options.enforceBusyTimes = real;
+    auto unit = std::make_shared<Vdk1Model>(options);
+    Ft232rModel::Options chip;
+    chip.paced = real;
+    auto adapter = std::make_shared<Ft232rModel>(unit, chip);
+    RegisterSimBackend();
+    RegisterSimPort(kBitBangPortName, unit, SimSerialDevice::Options{false});
+    DisplayUnitRunRequest request;
+    request.portName = kBitBangPortName;
+    request.waits = waits;
+    request.lines.lines = VdkLines::BitBang;
+    request.describePort = [&chip](const std::string& port) {
+        PortDetails details;
+        details.path = port;
+        details.vendorId = "0403";
+        details.deviceRelease = "0600";
+        details.busNumber = chip.location.bus;
+        details.deviceAddress = chip.location.address;
+        details.interfaceNumber = chip.location.interfaceNumber;
+        return details;
+    };
+    request.bitBangPort = [adapter] { return std::make_unique<SimBitBangPort>(adapter); };
+    BitBangRun run;
+    CStopwatch watch;
+    run.outcome = RunDisplayUnitLoad(request);
+    run.elapsedMs = watch.Elapsed();
+    run.unitReports = unit->ReportedFirmware().value_or("no firmware");
+    UnregisterSimPort(kBitBangPortName);
+    return run;
+}
+
+void PrintUsbProjections(uint64_t lineOperations, const BitBangRun& bitBang, bool real)
+{
+    const int fixedMs = FixedWaitsMs(VdkWaits{});
+    const double controlLines = static_cast<double>(lineOperations) * kUsbLineOperationSeconds;
+    const double rate = CBitBangLines::kDefaultStatesPerSecond;
+    const double bitBangSeconds = static_cast<double>(bitBang.outcome.pinStates) / rate + fixedMs / 1000.0;
+    std::printf("projected on a USB adapter, control lines: %.0f s (%llu line operations at 1 ms each)\n",
+                controlLines, static_cast<unsigned long long>(lineOperations));
+    std::printf("projected on an FTDI adapter, bit-bang: %.1f s (%llu pin states at %.0f a second, %d ms of "
+                "waits; goal: at most %.0f s)\n",
+                bitBangSeconds, static_cast<unsigned long long>(bitBang.outcome.pinStates), rate, fixedMs,
+                kBitBangGoalSeconds);
+    std::printf("bit-bang through the model: %.1f s (%s%s; the unit reports %s)\n",
+                bitBang.elapsedMs / 1000.0, real ? "" : "unpaced, waits off: ",
+                bitBang.outcome.success && bitBang.outcome.bitBang
+                    ? "ok"
+                    : ("FAILED: " + bitBang.outcome.message).c_str(),
+                bitBang.unitReports.c_str());
 }
 
 }  // namespace
@@ -150,5 +225,8 @@ int main(int argc, char** argv)
         PrintNetworkFigures(*server, beyond, outcome.lineOperations);
     else
         PrintInProcessFigures(beyond, outcome.lineOperations);
-    return outcome.success ? 0 : 1;
+    std::fflush(stdout);
+    const BitBangRun bitBang = RunThroughTheModel(waits, !noWaits);
+    PrintUsbProjections(outcome.lineOperations, bitBang, !noWaits);
+    return outcome.success && bitBang.outcome.success ? 0 : 1;
 }

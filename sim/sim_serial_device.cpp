@@ -11,18 +11,6 @@ namespace {
 std::mutex heldMutex;
 std::set<const DeviceModel*> heldModels;
 
-bool Hold(const DeviceModel* model)
-{
-    std::lock_guard lock(heldMutex);
-    return heldModels.insert(model).second;
-}
-
-void Unhold(const DeviceModel* model)
-{
-    std::lock_guard lock(heldMutex);
-    heldModels.erase(model);
-}
-
 uint64_t ErrorTotal(const SerialErrorCounts& c)
 {
     return uint64_t(c.framing) + c.parity + c.overrun + c.bufferOverrun + c.breaks;
@@ -40,6 +28,18 @@ std::chrono::steady_clock::time_point ToSteady(SimTime t)
 }
 
 }  // namespace
+
+bool HoldSimModel(const DeviceModel* model)
+{
+    std::lock_guard lock(heldMutex);
+    return heldModels.insert(model).second;
+}
+
+void UnholdSimModel(const DeviceModel* model)
+{
+    std::lock_guard lock(heldMutex);
+    heldModels.erase(model);
+}
 
 SimTime SimNow()
 {
@@ -78,7 +78,7 @@ bool SimSerialDevice::Open(const std::string& name)
         Fail(SerialOpenError::NotFound, "no simulated device under the name " + name);
         return false;
     }
-    if (!Hold(model_.get())) {
+    if (!HoldSimModel(model_.get())) {
         Fail(SerialOpenError::Busy, "simulated device in use");
         return false;
     }
@@ -136,7 +136,7 @@ void SimSerialDevice::Close()
     if (line.joinable())
         line.join();
     model_->Detach(SimNow());
-    Unhold(model_.get());
+    UnholdSimModel(model_.get());
     std::lock_guard lock(mutex_);
     ClearOutputLocked();
     input_.clear();

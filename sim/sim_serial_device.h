@@ -12,6 +12,11 @@
 
 namespace kestrum {
 
+// A model is held by one open port at a time (a simulated serial device, or the
+// simulated adapter's bit-bang mode); a second holder is refused. false: already held.
+bool HoldSimModel(const DeviceModel* model);
+void UnholdSimModel(const DeviceModel* model);
+
 // An in-process serial device with a simulated device at its far end, so the real port
 // code runs against a model in tests. Data, rate, DTR, RTS, break, DSR and CTS all reach the
 // model. A line thread moves the PC's bytes to the model and the model's bytes back, paced at

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -53,12 +54,13 @@ std::map<fs::path, std::string> ByIdLinks(const std::string& deviceDir)
     return byTarget;
 }
 
-fs::path FindUsbDevice(const fs::path& ttyDevice)
+// The nearest folder above the tty's device that holds the attribute.
+fs::path FindAbove(const fs::path& ttyDevice, const char* attribute)
 {
     fs::path dir = Canonical(ttyDevice);
     for (int depth = 0; !dir.empty() && depth < kUsbDeviceSearchDepth; ++depth) {
         std::error_code error;
-        if (fs::exists(dir / "idVendor", error))
+        if (fs::exists(dir / attribute, error))
             return dir;
         if (dir == dir.parent_path())
             break;
@@ -67,8 +69,24 @@ fs::path FindUsbDevice(const fs::path& ttyDevice)
     return {};
 }
 
-void ReadUsbDetails(const fs::path& usbDevice, PortDetails& details)
+// sysfs writes decimal numbers, and hexadecimal ones without "0x"; -1 when unreadable.
+int ReadNumber(const fs::path& file, int base)
 {
+    const std::string text = ReadAttribute(file);
+    if (text.empty())
+        return -1;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, base);
+    return *end == '\0' && value >= 0 && value <= 0xFFFF ? static_cast<int>(value) : -1;
+}
+
+void ReadUsbDetails(const fs::path& usbDevice, const fs::path& usbInterface, PortDetails& details)
+{
+    details.deviceRelease = ReadAttribute(usbDevice / "bcdDevice");
+    details.busNumber = ReadNumber(usbDevice / "busnum", 10);
+    details.deviceAddress = ReadNumber(usbDevice / "devnum", 10);
+    if (!usbInterface.empty())
+        details.interfaceNumber = ReadNumber(usbInterface / "bInterfaceNumber", 16);
     details.vendorId = ReadAttribute(usbDevice / "idVendor");
     details.productId = ReadAttribute(usbDevice / "idProduct");
     details.manufacturer = ReadAttribute(usbDevice / "manufacturer");
@@ -104,9 +122,10 @@ std::vector<PortDetails> DescribePorts(const std::vector<std::string>& ports, co
         if (!device.empty()) {
             if (const auto link = byId.find(device); link != byId.end())
                 details.byIdPath = link->second;
-            const fs::path usbDevice = FindUsbDevice(fs::path(ttyClassDir) / device.filename() / "device");
+            const fs::path ttyDevice = fs::path(ttyClassDir) / device.filename() / "device";
+            const fs::path usbDevice = FindAbove(ttyDevice, "idVendor");
             if (!usbDevice.empty())
-                ReadUsbDetails(usbDevice, details);
+                ReadUsbDetails(usbDevice, FindAbove(ttyDevice, "bInterfaceNumber"), details);
         }
         described.push_back(details);
     }

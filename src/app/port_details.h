@@ -19,6 +19,12 @@ struct PortDetails {
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
+    std::string deviceRelease; // bcdDevice ("0600"): on an FTDI adapter it names the chip
+    // Where the USB device sits (busnum, devnum) and which of its interfaces is this port
+    // (bInterfaceNumber); -1 when not known.
+    int busNumber = -1;
+    int deviceAddress = -1;
+    int interfaceNumber = -1;
 
     bool IsUsb() const { return !vendorId.empty(); }
     // "FTDI FT232R USB UART, serial A50285BI"; empty for a port that is no USB adapter.

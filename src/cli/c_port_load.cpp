@@ -141,6 +141,7 @@ void CPortLoad::RunDisplayUnit()
 {
     DisplayUnitRunRequest request;
     request.portName = portName_;
+    request.lines = config_.vdkLines;
     request.cancel = &vdkCancel_;
     request.callbacks.status = [this](const std::string& text) { progress_.NoteStatus(text); };
     request.callbacks.progress = [this](uint32_t counter) {

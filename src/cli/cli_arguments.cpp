@@ -10,8 +10,10 @@ namespace kestrum {
 
 namespace {
 
-const std::set<std::string> kValueOptions = {"-p", "-s", "-hs", "-d", "-r", "-f", "-c", "--trace"};
+const std::set<std::string> kValueOptions = {"-p", "-s", "-hs",     "-d",
+                                             "-r", "-f", "-c",      "--trace", "--vdk-lines"};
 constexpr const char* kTraceOption = "--trace";
+constexpr const char* kVdkLinesOption = "--vdk-lines";
 
 // Takes every "--trace FILE" out of the option words (a value of another option is no
 // option); one standing last stays, for FindUnknownWord to report.
@@ -69,6 +71,23 @@ std::vector<std::string> PortWords(const std::vector<std::string>& words, std::s
     return ports;
 }
 
+// The last --vdk-lines given; a word it does not know is a mistake.
+std::optional<VdkLines> VdkLinesWord(const std::vector<std::string>& words, std::string& error)
+{
+    std::optional<VdkLines> chosen;
+    for (size_t i = 0; i + 1 < words.size(); i += kValueOptions.count(words[i]) ? 2 : 1) {
+        VdkLines lines = VdkLines::Auto;
+        if (words[i] != kVdkLinesOption)
+            continue;
+        if (!ParseVdkLines(words[i + 1], lines)) {
+            error = "--vdk-lines must be auto, bitbang or control, not " + words[i + 1];
+            return {};
+        }
+        chosen = lines;
+    }
+    return chosen;
+}
+
 CliArguments::Command CommandOf(const std::string& word)
 {
     if (word == "load")
@@ -113,6 +132,8 @@ CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
     parsed.error = FindUnknownWord(words);
     if (parsed.error.empty())
         parsed.ports = PortWords(words, parsed.error);
+    if (parsed.error.empty())
+        parsed.vdkLines = VdkLinesWord(words, parsed.error);
     if (parsed.error.empty() && parsed.ports.size() > 1 && parsed.command != CliArguments::Command::Load)
         parsed.error = "only load works on several ports";
     words.insert(words.begin(), arguments[0]);
@@ -142,6 +163,8 @@ std::string CliUsageText()
            "  -c method   capture method (pwr, soft, hard); default: pwr\n"
            "  --trace FILE  write every byte in and out of the line, with its time, to FILE\n"
            "                (also KESTRUM_TRACE=FILE)\n"
+           "  --vdk-lines how  how a VDK-1 run reaches the unit (auto, bitbang, control); default:\n"
+           "                auto, the bit-bang mode of an FTDI adapter where it has one\n"
            "\n"
            "Exit status of load: 0 when loading completed (on every port), else the loader's result\n"
            "code (1..9); with several ports, that of the first port named whose load did not complete.\n"

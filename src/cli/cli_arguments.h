@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line_options.h"
+#include "vdk/vdk_line_settings.h"
 
 namespace kestrum {
 
@@ -17,6 +19,7 @@ struct CliArguments {
     std::vector<std::string> ports;  // every -p value, lists split at their commas
     bool json = false;               // info --json, ports --json, load --json
     std::string traceFile;           // --trace FILE, before the command or among the options
+    std::optional<VdkLines> vdkLines; // --vdk-lines auto|bitbang|control (a VDK-1 run)
     std::string error;           // what was wrong with the words, for the user
 };
 

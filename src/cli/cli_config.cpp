@@ -104,6 +104,7 @@ bool ResolveLoad(const CommandLineOptions& options, const CSettingsFile& stored,
         return false;
     }
     config.softBreakVariant = stored.GetText("Test", "SoftwareBreak", "Reset") == "Sleep" ? 1 : 0;
+    config.vdkLines = ReadVdkLineSettings(stored);
     if (config.deviceKind == 0) {
         config.ramPath = StoredPath(stored, "LoadPath_RAM", "ramimage.ldr");
         config.flashPath = StoredPath(stored, "LoadPath_Flash", "main.ldp");

@@ -7,6 +7,7 @@
 #include "app/c_settings_file.h"
 #include "app/command_line_options.h"
 #include "app/settings_location.h"
+#include "vdk/vdk_line_settings.h"
 
 namespace kestrum {
 
@@ -22,6 +23,7 @@ struct CliConfig {
     std::string flashPath;
     int captureMethod = 0;
     int softBreakVariant = 0;
+    VdkLineSettings vdkLines; // a VDK-1 run's way to the unit
 };
 
 // The settings file kestrum-cli reads, if there is one; it never creates or writes one.

@@ -68,6 +68,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kestrum-cli: %s\n", error.c_str());
         return kExitUsage;
     }
+    if (parsed.vdkLines)
+        config.vdkLines.lines = *parsed.vdkLines;
     if (parsed.command == CliArguments::Command::Info)
         return RunInfoCommand(config, stored, parsed.json, stdout, stderr);
     if (!ResolveLoadPorts(parsed.ports, ports, config, error)) {

@@ -107,7 +107,8 @@ bool CSerialPort::OpenDevice(const std::string& name)
         ReportOpenFailure(name, device->OpenError());
         return false;
     }
-    openNotes_ = DiagnoseOpenedPort(name);
+    // After the open, which asked for low-latency mode: only a timer still slow gets a note.
+    openNotes_ = DiagnoseOpenedPort(name, {}, device->LowLatency());
     device_ = std::move(device);
     portName_ = name;
     settings_.port = name;

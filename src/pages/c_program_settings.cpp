@@ -29,6 +29,7 @@ void CProgramSettings::LoadProgramSettings(const CSettingsFile& file)
         filters_[filter] = file.GetInt("LoadPath", kFilterKeys[filter], 2);
     hardwareReset_ = file.GetInt("Test", "HardwareReset", 0) != 0;
     sleep_ = file.GetText("Test", "SoftwareBreak", "Reset") == "Sleep" ? 1 : 0;
+    vdkLines_ = ReadVdkLineSettings(file);
     for (int kind = 0; kind < kKindCount; ++kind)
         SetCaptureMethod(kind, file.GetInt("ProgramSettings", kMethodKeys[kind], kMethodDefaults[kind]));
     for (int history = 0; history < kHistoryCount; ++history) {

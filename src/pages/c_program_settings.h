@@ -6,13 +6,14 @@
 
 #include "app/c_settings_file.h"
 #include "app/command_line_options.h"
+#include "vdk/vdk_line_settings.h"
 
 namespace kestrum {
 
 // The Program page's lasting choices, without a widget: the capture method of each device
-// kind, the filter index of each file dialog, the two test switches, and four histories of
-// image paths (most recent first). Read from the settings file, changed by the page and the
-// command line, and written back at exit.
+// kind, the filter index of each file dialog, the two test switches, the way a VDK-1 run
+// reaches the unit, and four histories of image paths (most recent first). Read from the
+// settings file, changed by the page and the command line, and written back at exit.
 class CProgramSettings {
 public:
     enum History { kRamHistory = 0, kFlashHistory = 1, kPowerHistory = 2, kVdkHistory = 3, kHistoryCount = 4 };
@@ -24,7 +25,8 @@ public:
 
     // Reads every key, then adds the stored history entries that are not there yet.
     void LoadProgramSettings(const CSettingsFile& file);
-    // Writes the keys that are kept between runs (the test switches are never written).
+    // Writes the keys that are kept between runs (the test switches and the VDK-1's line
+    // settings, which the technician sets in the file, are never written).
     void SaveProgramSettings(CSettingsFile& file) const;
     // "ramimage.ldr", "main.ldp" and "powbrd.ldr", after any stored paths.
     void AddDefaultEntries();
@@ -45,6 +47,7 @@ public:
     bool HardwareResetAvailable() const { return hardwareReset_; }
     // 1 when the soft break sends the sleep command instead of the reset command.
     int SoftBreakVariant() const { return sleep_; }
+    const VdkLineSettings& DisplayUnitLines() const { return vdkLines_; }
 
 private:
     std::array<std::vector<std::string>, kHistoryCount> histories_;
@@ -52,6 +55,7 @@ private:
     std::array<int, kFilterCount> filters_{2, 2, 2};
     bool hardwareReset_ = false;
     int sleep_ = 0;
+    VdkLineSettings vdkLines_;
 };
 
 }  // namespace kestrum

@@ -608,6 +608,7 @@ void CPSProgram::LoadDisplayUnit()
     Sheet().Connection().GetPortSettings(port);
     DisplayUnitRunRequest request;
     request.portName = port.port;
+    request.lines = settings_.DisplayUnitLines();
     request.cancel = cancel_.get();
     request.waits = timings_.displayUnit;
     request.callbacks.status = [this](const std::string& text) { status_.SetStatus(text); };

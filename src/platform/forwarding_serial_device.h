@@ -20,6 +20,7 @@ public:
     std::string OpenErrorText() const override { return inner_->OpenErrorText(); }
     bool IsOpen() const override { return inner_->IsOpen(); }
     void Close() override { inner_->Close(); }
+    LowLatencyMode LowLatency() const override { return inner_->LowLatency(); }
     void SetCancelCheck(std::function<bool()> cancelled) override
     {
         inner_->SetCancelCheck(std::move(cancelled));

@@ -208,8 +208,11 @@ std::vector<std::string> DiagnoseOpenFailure(const std::string& path, SerialOpen
     return {};
 }
 
-std::vector<std::string> DiagnoseOpenedPort(const std::string& path, const DiagnosisRoots& roots)
+std::vector<std::string> DiagnoseOpenedPort(const std::string& path, const DiagnosisRoots& roots,
+                                            LowLatencyMode lowLatency)
 {
+    if (lowLatency == LowLatencyMode::Granted || lowLatency == LowLatencyMode::AlreadyOn)
+        return {};
     std::error_code error;
     const fs::path device = path.starts_with("/") ? fs::canonical(path, error) : fs::path();
     if (error || device.empty())

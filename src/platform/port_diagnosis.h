@@ -21,8 +21,11 @@ struct DiagnosisRoots {
 std::vector<std::string> DiagnoseOpenFailure(const std::string& path, SerialOpenError error,
                                              const DiagnosisRoots& roots = {});
 
-// Notes on a port that opened: an FTDI adapter whose latency timer holds received bytes
-// for more than 1 ms, which slows every reply of a load.
-std::vector<std::string> DiagnoseOpenedPort(const std::string& path, const DiagnosisRoots& roots = {});
+// Notes on a port that opened: an FTDI adapter whose latency timer still holds received
+// bytes for more than 1 ms after the open asked for low-latency mode (lowLatency: what the
+// driver answered; granted, its timer is 1 ms whatever sysfs holds), which slows every
+// reply of a load.
+std::vector<std::string> DiagnoseOpenedPort(const std::string& path, const DiagnosisRoots& roots = {},
+                                            LowLatencyMode lowLatency = LowLatencyMode::NotAsked);
 
 } // namespace kestrum

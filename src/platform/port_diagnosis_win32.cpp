@@ -32,7 +32,7 @@ std::vector<std::string> DiagnoseOpenFailure(const std::string& path, SerialOpen
     return {};
 }
 
-std::vector<std::string> DiagnoseOpenedPort(const std::string&, const DiagnosisRoots&)
+std::vector<std::string> DiagnoseOpenedPort(const std::string&, const DiagnosisRoots&, LowLatencyMode)
 {
     return {};
 }

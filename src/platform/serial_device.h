@@ -34,6 +34,11 @@ struct SerialErrorCounts {
 // check (SetCancelCheck) said so while the open waited.
 enum class SerialOpenError { None, NotFound, Busy, Permission, Other, Cancelled };
 
+// What became of the low-latency mode a device asks its driver for when it opens: a USB
+// adapter then passes received bytes on at once instead of holding them for its latency
+// timer. NotAsked: the device has no such mode (a network port, a simulated device).
+enum class LowLatencyMode { NotAsked, Granted, AlreadyOn, Refused };
+
 // One serial device, whatever carries it: a termios device, a network serial port, or
 // an in-process simulated device in tests. CSerialPort is written once over this.
 //
@@ -58,6 +63,8 @@ public:
     virtual std::string OpenErrorText() const = 0;  // the system's own words, for logs
     virtual bool IsOpen() const = 0;
     virtual void Close() = 0;
+    // Since the last successful Open; a granted mode is taken back by Close.
+    virtual LowLatencyMode LowLatency() const { return LowLatencyMode::NotAsked; }
 
     // Until a new check is set (an empty one ends it), every wait for the far end (an
     // open that negotiates, a settings change the far end confirms) gives up once

@@ -173,6 +173,10 @@ int RemainingMs(uint32_t start, int timeoutMs)
 
 } // namespace
 
+TermiosSerialDevice::TermiosSerialDevice(std::shared_ptr<ISerialFlags> flags) : lowLatency_(std::move(flags))
+{
+}
+
 TermiosSerialDevice::~TermiosSerialDevice()
 {
     Close();
@@ -206,6 +210,7 @@ bool TermiosSerialDevice::Open(const std::string& name)
         return FailOpen(SerialOpenError::Other, errno);
     SerialErrorCounts counts;
     countersAvailable_ = ReadCounters(counts);
+    lowLatency_.Ask(fd_);
     std::lock_guard lock(countsMutex_);
     seenCounts_ = counts;
     return true;
@@ -249,6 +254,7 @@ void TermiosSerialDevice::Close()
         ::close(releaseFd_);
     releaseFd_ = -1;
     if (fd_ >= 0) {
+        lowLatency_.TakeBack(fd_);
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
     }

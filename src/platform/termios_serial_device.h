@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/c_low_latency_request.h"
 #include "platform/serial_device.h"
 
 namespace kestrum {
@@ -13,9 +14,12 @@ namespace kestrum {
 // The descriptor is non-blocking; waits use poll() together with an eventfd that any
 // thread may signal through Release. Rates are set with termios2, so rates outside the
 // classic B-constants (14400, 28800, 153600, ...) work wherever the driver has them.
+//
+// Once open, it asks the driver for low-latency mode and takes it back at close; flags
+// is where it asks (tests pass a driver of their own).
 class TermiosSerialDevice : public ISerialDevice {
 public:
-    TermiosSerialDevice() = default;
+    explicit TermiosSerialDevice(std::shared_ptr<ISerialFlags> flags = SystemSerialFlags());
     ~TermiosSerialDevice() override;
     TermiosSerialDevice(const TermiosSerialDevice&) = delete;
     TermiosSerialDevice& operator=(const TermiosSerialDevice&) = delete;
@@ -25,6 +29,7 @@ public:
     std::string OpenErrorText() const override { return openErrorText_; }
     bool IsOpen() const override { return fd_ >= 0; }
     void Close() override;
+    LowLatencyMode LowLatency() const override { return lowLatency_.Mode(); }
 
     bool GetSettings(SerialLineSettings& settings) override;
     bool ApplySettings(const SerialLineSettings& settings) override;
@@ -68,6 +73,7 @@ private:
     bool countersAvailable_ = false;
     std::mutex countsMutex_;
     SerialErrorCounts seenCounts_;
+    CLowLatencyRequest lowLatency_;
 };
 
 } // namespace kestrum

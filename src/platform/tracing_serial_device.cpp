@@ -34,6 +34,21 @@ std::string DescribeErrors(const SerialErrorCounts& now, const SerialErrorCounts
     return text;
 }
 
+// What the driver made of the low-latency request; null when there was none.
+const char* LowLatencyText(LowLatencyMode mode)
+{
+    switch (mode) {
+    case LowLatencyMode::Granted:
+        return "low-latency mode granted by the driver";
+    case LowLatencyMode::AlreadyOn:
+        return "low-latency mode already on";
+    case LowLatencyMode::Refused:
+        return "low-latency mode refused by the driver";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 TracingSerialDevice::TracingSerialDevice(std::unique_ptr<ISerialDevice> device,
@@ -60,6 +75,8 @@ bool TracingSerialDevice::Open(const std::string& name)
         return false;
     }
     Note("open");
+    if (const char* lowLatency = LowLatencyText(device_->LowLatency()))
+        Note(lowLatency);
     std::lock_guard lock(countsMutex_);
     countsSeen_ = {};
     device_->ErrorCounts(countsSeen_);
@@ -69,7 +86,8 @@ bool TracingSerialDevice::Open(const std::string& name)
 void TracingSerialDevice::Close()
 {
     if (device_->IsOpen())
-        Note("close");
+        Note(device_->LowLatency() == LowLatencyMode::Granted ? "close, low-latency mode taken back"
+                                                              : "close");
     device_->Close();
 }
 

@@ -12,8 +12,8 @@ namespace kestrum {
 
 // A serial device that writes what passes through it into a wire trace and otherwise
 // leaves everything to the device it wraps: the bytes each way, the line settings, the
-// control lines the program sets and those it reads that changed, purges, line errors
-// and the device's end.
+// control lines the program sets and those it reads that changed, purges, line errors,
+// the driver's answer to the low-latency request and the device's end.
 class TracingSerialDevice : public ISerialDevice {
 public:
     TracingSerialDevice(std::unique_ptr<ISerialDevice> device, std::shared_ptr<CWireTrace> trace);
@@ -23,6 +23,7 @@ public:
     std::string OpenErrorText() const override { return device_->OpenErrorText(); }
     bool IsOpen() const override { return device_->IsOpen(); }
     void Close() override;
+    LowLatencyMode LowLatency() const override { return device_->LowLatency(); }
     void SetCancelCheck(std::function<bool()> cancelled) override
     {
         device_->SetCancelCheck(std::move(cancelled));

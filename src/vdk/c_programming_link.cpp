@@ -39,15 +39,26 @@ CProgrammingLink::CProgrammingLink(DeviceFactory factory, VdkWaits waits)
 
 CProgrammingLink::~CProgrammingLink() { Close(); }
 
-bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std::function<bool()> cancelled)
+// What every open starts from: nothing failed, nothing queued, no line state known.
+void CProgrammingLink::StartUse(const std::string& portName)
 {
-    if (IsOpen() && !Close())
-        return false;
     portName_ = portName;
     openFailureDetail_.clear();
     openDiagnosis_.clear();
     lastError_.clear();
     lineFailed_ = false;
+    stopped_ = false;
+    queued_.Clear();
+    dtr_.reset();
+    rts_.reset();
+    breakOn_.reset();
+}
+
+bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std::function<bool()> cancelled)
+{
+    if (IsOpen() && !Close())
+        return false;
+    StartUse(portName);
     // Our devices never block and keep their own queues, so there are no driver queue
     // sizes or read time-outs to set; the link moves no data bytes anyway.
     std::unique_ptr<ISerialDevice> device = factory_(portName);
@@ -71,11 +82,22 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std:
     }
     device_ = std::move(device);
     saved_ = found;
-    stopped_ = false;
-    queued_.Clear();
-    dtr_.reset();
-    rts_.reset();
-    breakOn_.reset();
+    return true;
+}
+
+bool CProgrammingLink::OpenBitBang(const std::string& portName, std::unique_ptr<IBitBangPort> port,
+                                   const UsbDeviceLocation& device, uint32_t statesPerSecond)
+{
+    if (IsOpen() && !Close())
+        return false;
+    StartUse(portName);
+    auto pins = std::make_unique<CBitBangLines>(std::move(port));
+    if (!pins->Open(device, statesPerSecond)) {
+        lastError_ = pins->LastError();
+        pinStates_ += pins->StatesWritten();
+        return false;
+    }
+    pins_ = std::move(pins);
     return true;
 }
 
@@ -90,9 +112,15 @@ bool CProgrammingLink::FailOpen(std::unique_ptr<ISerialDevice>& device, const st
 
 bool CProgrammingLink::Close()
 {
+    queued_.Clear();
+    if (pins_) {
+        pins_->Close();
+        pinStates_ += pins_->StatesWritten();
+        pins_.reset();
+        return true;
+    }
     if (!IsOpen())
         return true;
-    queued_.Clear();
     const bool restored = RestoreSettings();
     device_->Close();
     device_.reset();
@@ -233,7 +261,8 @@ bool CProgrammingLink::RunBatch()
     if (queued_.Empty())
         return true;
     lineOperations_ += queued_.Size();
-    const LineBatchResult result = device_->RunLineBatch(queued_, stopCheck_);
+    const LineBatchResult result =
+        pins_ ? pins_->Run(queued_, stopCheck_) : device_->RunLineBatch(queued_, stopCheck_);
     queued_.Clear();
     answers_.insert(answers_.end(), result.reads.begin(), result.reads.end());
     NoteBatchEnd(result);
@@ -242,7 +271,7 @@ bool CProgrammingLink::RunBatch()
 
 bool CProgrammingLink::LineUsable() const
 {
-    return device_ && !lineFailed_ && !stopped_;
+    return IsOpen() && !lineFailed_ && !stopped_;
 }
 
 // The first batch that fails ends the link's use of the device, and says whether the

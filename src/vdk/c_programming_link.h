@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/bit_bang_port.h"
+#include "platform/c_bit_bang_lines.h"
 #include "platform/serial_device.h"
 #include "vdk/vdk_waits.h"
 
@@ -31,6 +33,10 @@ namespace kestrum {
 // LastError names the port, so a run ends there instead of clocking into nothing. A
 // batch ended by the stop check ends the link's use of the device the same way, with
 // Stopped set instead.
+//
+// On an FTDI adapter the same lines can be carried by the chip's synchronous bit-bang mode
+// instead (OpenBitBang): each batch is then one USB transfer of pin states, not a USB
+// control transfer per change. Everything else about the link stays as it is.
 class CProgrammingLink {
 public:
     using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>(const std::string& name)>;
@@ -49,10 +55,17 @@ public:
     // OpenFailureDetail and LastError say why.
     // cancelled, when given, is asked while a slow open (a network port) waits, and ends it.
     bool Open(const std::string& portName, uint32_t baudRate = kBaudRate, std::function<bool()> cancelled = {});
-    // Drops the changes not yet carried out, puts the saved settings back and closes;
-    // false when the settings could not be put back (the port is closed all the same).
+    // Reaches the lines of portName through its adapter's bit-bang mode instead, the
+    // adapter being at device; the serial port itself is not opened. A link already open
+    // is closed first. On failure LastError says why (the adapter's own words).
+    bool OpenBitBang(const std::string& portName, std::unique_ptr<IBitBangPort> port,
+                     const UsbDeviceLocation& device, uint32_t statesPerSecond);
+    // Drops the changes not yet carried out, puts the saved settings back (or gives the
+    // adapter back to its driver) and closes; false when the settings could not be put
+    // back (the port is closed all the same).
     bool Close();
-    bool IsOpen() const { return device_ != nullptr; }
+    bool IsOpen() const { return device_ != nullptr || pins_ != nullptr; }
+    bool IsBitBang() const { return pins_ != nullptr; }
     const std::string& PortName() const { return portName_; }
 
     // Asked on the calling thread while a batch runs (every few tens of milliseconds); a
@@ -93,9 +106,12 @@ public:
     const VdkWaits& Waits() const { return waits_; }
     // Line operations (changes and modem reads) handed to the device since construction.
     uint64_t LineOperations() const { return lineOperations_; }
+    // Pin states handed to a bit-bang adapter since construction.
+    uint64_t PinStates() const { return pinStates_ + (pins_ ? pins_->StatesWritten() : 0); }
 
 private:
     bool FailOpen(std::unique_ptr<ISerialDevice>& device, const std::string& text);
+    void StartUse(const std::string& portName);
     bool RestoreSettings();
     void QueueBits(uint32_t bits, int count);
     void QueueReadBits();
@@ -112,6 +128,8 @@ private:
     VdkWaits waits_;
     std::function<bool()> stopCheck_;
     std::unique_ptr<ISerialDevice> device_;
+    std::unique_ptr<CBitBangLines> pins_; // instead of device_, in bit-bang mode
+    uint64_t pinStates_ = 0;
     std::string portName_;
     SerialLineSettings saved_;
     std::string openFailureDetail_;

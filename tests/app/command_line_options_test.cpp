@@ -1,6 +1,7 @@
 #include "app/command_line_options.h"
 #include "app/ignored_options.h"
 #include "platform/platform_texts.h"
+#include "platform/system_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -147,8 +148,10 @@ TEST(CommandLine, HelpTextIsTheFixedTextWithThePlatformsPortNames)
 TEST(IgnoredOptions, EachIgnoredValueIsNamedWithWhatIsUsed)
 {
     const OptionsInUse used{"/nonexistent/tty", "/dev/ttyS0", "115200", 1, 1, 0};
+    // The system's reason for the port is its own ("No such file or directory" on Linux).
     const std::vector<std::string> expected = {
-        "-p /nonexistent/tty is not a port this program offers: No such file or directory; using /dev/ttyS0",
+        "-p /nonexistent/tty is not a port this program offers: " + LocalPortUnavailableReason("/nonexistent/tty") +
+            "; using /dev/ttyS0",
         "-s 12345 is not a rate this program offers; using 115200",
         "-hs RTS is not a handshaking mode this program offers; using rts",
         "-d REC is not a device type this program offers; using pbr",

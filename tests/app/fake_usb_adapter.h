@@ -19,6 +19,10 @@ struct FakeUsbAdapter {
     std::string byId;   // the link's name in serial/by-id; empty: no link
     std::string vendorId = "0403";
     std::string productId = "6001";
+    std::string release = "0600"; // bcdDevice
+    std::string busNumber = "1";
+    std::string deviceAddress = "4";
+    std::string interfaceNumber = "00"; // bInterfaceNumber, as sysfs writes it
 };
 
 // sysRoot holds the devices tree; classDir and deviceDir are the fake /sys/class/tty and /dev.
@@ -31,6 +35,10 @@ inline void AddFakeUsbAdapter(const FakeUsbAdapter& adapter, const std::filesyst
     fs::create_directories(ttyDevice);
     WriteFile((usbDevice / "idVendor").string(), adapter.vendorId + "\n");
     WriteFile((usbDevice / "idProduct").string(), adapter.productId + "\n");
+    WriteFile((usbDevice / "bcdDevice").string(), adapter.release + "\n");
+    WriteFile((usbDevice / "busnum").string(), adapter.busNumber + "\n");
+    WriteFile((usbDevice / "devnum").string(), adapter.deviceAddress + "\n");
+    WriteFile((usbDevice / "1-1:1.0/bInterfaceNumber").string(), adapter.interfaceNumber + "\n");
     if (!adapter.manufacturer.empty())
         WriteFile((usbDevice / "manufacturer").string(), adapter.manufacturer + "\n");
     if (!adapter.product.empty())

@@ -27,8 +27,9 @@ protected:
         }
         AddFakeUsbAdapter({"ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI", kFtdiById}, dir_.Path(),
                           ClassDir(), DeviceDir());
-        AddFakeUsbAdapter({"ttyACM0", "Acme", "Widget Board", "", "", "2341", "0043"}, dir_.Path(),
-                          ClassDir(), DeviceDir());
+        AddFakeUsbAdapter(
+            {"ttyACM0", "Acme", "Widget Board", "", "", "2341", "0043", "0001", "3", "12", "0a"}, dir_.Path(),
+            ClassDir(), DeviceDir());
     }
 
     std::string ClassDir() const { return dir_ / "class/tty"; }
@@ -58,9 +59,15 @@ TEST_F(PortDetailsTest, UsbAdaptersTellWhatTheyAreAndTheirStableName)
     EXPECT_EQ(board.serialNumber, "");
     EXPECT_EQ(board.byIdPath, "");
     EXPECT_EQ(board.Summary(), "Acme Widget Board");
+    EXPECT_EQ(board.deviceRelease, "0001");
+    EXPECT_EQ(board.busNumber, 3);
+    EXPECT_EQ(board.deviceAddress, 12);
+    EXPECT_EQ(board.interfaceNumber, 10) << "bInterfaceNumber is hexadecimal";
 
     const PortDetails& builtIn = details[1];
     EXPECT_FALSE(builtIn.IsUsb());
+    EXPECT_EQ(builtIn.busNumber, -1);
+    EXPECT_EQ(builtIn.interfaceNumber, -1);
     EXPECT_EQ(builtIn.Summary(), "");
     EXPECT_EQ(builtIn.byIdPath, "");
 
@@ -70,6 +77,11 @@ TEST_F(PortDetailsTest, UsbAdaptersTellWhatTheyAreAndTheirStableName)
     EXPECT_EQ(ftdi.serialNumber, "A50285BI");
     EXPECT_EQ(ftdi.byIdPath, DeviceDir() + "/serial/by-id/" + kFtdiById);
     EXPECT_EQ(ftdi.Summary(), "FTDI FT232R USB UART, serial A50285BI");
+    // Where bit-bang mode finds the chip: its release names it, bus and address open it.
+    EXPECT_EQ(ftdi.deviceRelease, "0600");
+    EXPECT_EQ(ftdi.busNumber, 1);
+    EXPECT_EQ(ftdi.deviceAddress, 4);
+    EXPECT_EQ(ftdi.interfaceNumber, 0);
 }
 
 TEST_F(PortDetailsTest, NamesThatAreNoDevicePathsHaveNoDetails)

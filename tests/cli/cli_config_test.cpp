@@ -67,6 +67,27 @@ TEST_F(CliConfigTest, StoredSettingsFillWhatTheCommandLineOmits)
     EXPECT_EQ(config.flashPath, "main.ldp");
 }
 
+// A VDK-1 run's way to the unit comes from the settings file unless --vdk-lines says.
+TEST_F(CliConfigTest, VdkLinesFromTheSettingsOrTheOption)
+{
+    CliConfig config;
+    std::string error;
+    ASSERT_TRUE(Resolve({}, "[ProgramSettings]\nVdkLines=control\nVdkBitBangRate=100000\n", config, error));
+    EXPECT_EQ(config.vdkLines.lines, VdkLines::Control);
+    EXPECT_EQ(config.vdkLines.bitBangRate, 100000u);
+    ASSERT_TRUE(Resolve({}, "[ProgramSettings]\nVdkLines=fast\nVdkBitBangRate=5\n", config, error));
+    EXPECT_EQ(config.vdkLines.lines, VdkLines::Auto);
+    EXPECT_EQ(config.vdkLines.bitBangRate, VdkLineSettings().bitBangRate);
+
+    EXPECT_EQ(ParseCliArguments({"kestrum-cli", "load", "-d", "vdk1", "--vdk-lines", "bitbang"}).vdkLines,
+              VdkLines::BitBang);
+    EXPECT_FALSE(ParseCliArguments({"kestrum-cli", "load", "-d", "vdk1"}).vdkLines);
+    EXPECT_EQ(ParseCliArguments({"kestrum-cli", "load", "--vdk-lines", "fast"}).error,
+              "--vdk-lines must be auto, bitbang or control, not fast");
+    EXPECT_EQ(ParseCliArguments({"kestrum-cli", "load", "--vdk-lines"}).error,
+              "option --vdk-lines needs a value");
+}
+
 TEST_F(CliConfigTest, NoSettingsFileGivesTheProgramDefaults)
 {
     CliConfig config;

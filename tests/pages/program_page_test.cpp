@@ -480,6 +480,17 @@ private Q_SLOTS:
         bench.Button(QStringLiteral("&Cancel"))->click();
         QCOMPARE(bench.LoadAndWait(120000), int(LOAD_OK));
     }
+
+    // The settings file's way to the VDK-1 reaches the run: bit-bang asked for on a port
+    // that is no FTDI adapter programs nothing.
+    void DisplayUnitLinesOfTheSettingsReachTheRun()
+    {
+        auto unit = std::make_shared<Vdk1Model>();
+        Bench bench(unit, {"-d", "vdk1"}, "[ProgramSettings]\nVdkLines=bitbang\n");
+        QCOMPARE(bench.LoadAndWait(), int(LOAD_GENERIC_ERROR));
+        QCOMPARE(bench.Status(), QStringLiteral("Error in Port opening"));
+        QCOMPARE(unit->ChipErases(), 0);
+    }
 };
 
 QTEST_MAIN(ProgramPageTest)

@@ -62,6 +62,21 @@ private Q_SLOTS:
         QCOMPARE(settings.CaptureMethod(0), 2);
         QCOMPARE(settings.CaptureMethod(1), 0);
     }
+
+    // The VDK-1's way to the unit is the technician's to set in the file: read, never written.
+    void DisplayUnitLinesAreReadAndNeverWritten()
+    {
+        TempDir dir;
+        WriteFile(dir / "kestrum.ini", "[ProgramSettings]\nVdkLines=bitbang\nVdkBitBangRate=125000\n");
+        CSettingsFile file(dir / "kestrum.ini");
+        CProgramSettings settings;
+        settings.LoadProgramSettings(file);
+        QVERIFY(settings.DisplayUnitLines().lines == VdkLines::BitBang);
+        QCOMPARE(settings.DisplayUnitLines().bitBangRate, 125000u);
+        WriteFile(dir / "kestrum.ini", "");
+        settings.SaveProgramSettings(file);
+        QCOMPARE(file.GetText("ProgramSettings", "VdkLines", "unset"), std::string("unset"));
+    }
 };
 
 QTEST_MAIN(ProgramSettingsTest)

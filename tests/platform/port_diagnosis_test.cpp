@@ -98,6 +98,10 @@ TEST(PortDiagnosis, FtdiLatencyTimerAbove1MsGetsANoteWithTheCure)
     EXPECT_NE(notes[0].find("latency timer is 16 ms"), std::string::npos) << notes[0];
     EXPECT_NE(notes[0].find("faster with 1 ms"), std::string::npos) << notes[0];
     EXPECT_NE(notes[0].find("echo 1 | sudo tee " + timer), std::string::npos) << notes[0];
+    // The open asked the driver for low-latency mode: granted, the timer is 1 ms now.
+    EXPECT_EQ(DiagnoseOpenedPort(dir / "dev/ttyUSB0", roots, LowLatencyMode::Refused), notes);
+    EXPECT_TRUE(DiagnoseOpenedPort(dir / "dev/ttyUSB0", roots, LowLatencyMode::Granted).empty());
+    EXPECT_TRUE(DiagnoseOpenedPort(dir / "dev/ttyUSB0", roots, LowLatencyMode::AlreadyOn).empty());
 
     // Found through a by-id link too, since the timer belongs to the device behind it.
     fs::create_directories(dir / "dev/serial/by-id");
