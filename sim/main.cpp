@@ -36,7 +36,8 @@ void CatchStopSignals()
 int ServeRfc2217(const kestrum::SimCommandLine& line, std::shared_ptr<kestrum::DeviceModel> model)
 {
     using namespace kestrum;
-    Rfc2217Server server(std::move(model), {line.paced, line.rfc2217Bind, *line.rfc2217Port, line.rfc2217Delay});
+    Rfc2217Server server(std::move(model), {line.paced, line.rfc2217Bind, *line.rfc2217Port, line.rfc2217Delay,
+                                            line.rfc2217SilentAfterOpen});
     std::string error;
     if (!server.Open(error)) {
         std::fprintf(stderr, "kestrum-sim: %s\n", error.c_str());

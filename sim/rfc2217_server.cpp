@@ -130,7 +130,7 @@ void Rfc2217Server::AcceptOne(const std::atomic<bool>& stop)
     sessionSocket_ = client;
     sessionEnded_ = false;
     session_ = std::make_unique<Rfc2217Session>(client, model_, options_.paced, counters_,
-                                                options_.roundTripDelay / 2);
+                                                options_.roundTripDelay / 2, options_.silentAfterOpen);
     sessionThread_ = std::thread([this, &stop, session = session_.get()] {
         session->Run(stop);
         sessionEnded_ = true;

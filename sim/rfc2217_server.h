@@ -28,6 +28,8 @@ public:
         // Added to every round trip, half on the way in and half on the way out, as a
         // slower network would.
         std::chrono::microseconds roundTripDelay{0};
+        // Each client's open is answered, then nothing more (see Rfc2217Session).
+        bool silentAfterOpen = false;
     };
 
     Rfc2217Server(std::shared_ptr<DeviceModel> model, Options options);

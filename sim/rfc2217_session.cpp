@@ -28,8 +28,10 @@ uint8_t ModemBits(bool dsr, bool cts)
 }  // namespace
 
 Rfc2217Session::Rfc2217Session(int socket, std::shared_ptr<DeviceModel> model, bool paced,
-                               Rfc2217ServerCounters& counters, std::chrono::microseconds delay)
-    : socket_(socket), counters_(counters), device_(std::move(model), SimSerialDevice::Options{paced})
+                               Rfc2217ServerCounters& counters, std::chrono::microseconds delay,
+                               bool silentAfterOpen)
+    : socket_(socket), counters_(counters), device_(std::move(model), SimSerialDevice::Options{paced}),
+      silentAfterOpen_(silentAfterOpen)
 {
     if (delay.count() <= 0)
         return;
@@ -93,8 +95,12 @@ void Rfc2217Session::Run(const std::atomic<bool>& stop)
 
 void Rfc2217Session::HearFromClient(const uint8_t* data, size_t count)
 {
+    if (silent_)
+        return;
     codec_.Feed(data, count, *this);
     Flush();
+    if (silentAfterOpen_ && openAnswered_)
+        silent_ = true;
 }
 
 // ---- device to client ---------------------------------------------------------------
@@ -197,6 +203,10 @@ bool Rfc2217Session::SendNow(const uint8_t* data, size_t count)
 // A failed send ends the session.
 void Rfc2217Session::FlushLocked()
 {
+    if (silent_) {
+        out_.clear();
+        return;
+    }
     if (outbound_)
         outbound_->Push(out_.data(), out_.size());
     else if (!SendNow(out_.data(), out_.size()))
@@ -313,6 +323,7 @@ void Rfc2217Session::OnSetBaudRate(std::span<const uint8_t> value)
     std::lock_guard lock(outMutex_);
     ReportModemLocked(false);
     Rfc2217TelnetCodec::AppendComPort32(out_, kSetBaudRate + kReplyOffset, line.baudRate);
+    openAnswered_ = true;  // a client's open ends with its first rate question
 }
 
 // Data size, parity and stop size: 0 asks; a value the device cannot take is answered

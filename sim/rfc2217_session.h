@@ -31,10 +31,13 @@ struct Rfc2217ServerCounters {
 //
 // With a delay, what the client sends reaches the reading side that much later, and
 // what the session sends reaches the client that much later: a slow network, both ways.
+// Silent after the open: the session answers the client's open (up to the first rate
+// question) and then sends nothing more and ignores what comes, as a hung server does.
 class Rfc2217Session : private Rfc2217TelnetCodec::Sink {
 public:
     Rfc2217Session(int socket, std::shared_ptr<DeviceModel> model, bool paced,
-                   Rfc2217ServerCounters& counters, std::chrono::microseconds delay = {});
+                   Rfc2217ServerCounters& counters, std::chrono::microseconds delay = {},
+                   bool silentAfterOpen = false);
     ~Rfc2217Session() override;
     Rfc2217Session(const Rfc2217Session&) = delete;
     Rfc2217Session& operator=(const Rfc2217Session&) = delete;
@@ -72,6 +75,9 @@ private:
     SimSerialDevice device_;
     Rfc2217TelnetCodec codec_;
     std::atomic<bool> ending_{false};
+    const bool silentAfterOpen_;
+    bool openAnswered_ = false;        // reading side only
+    std::atomic<bool> silent_{false};
     bool dtr_ = true;
     bool rts_ = true;
     bool break_ = false;

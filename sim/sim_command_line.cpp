@@ -218,6 +218,9 @@ const std::vector<Option>& Options()
          "add MS milliseconds (decimals allowed: 0.5) to every --rfc2217 round trip, half of it each "
          "way, as a slower network would",
          [](SimCommandLine& l, const std::string& v) { return Milliseconds(v, l.rfc2217Delay, 10000); }},
+        {"--rfc2217-silent-after-open", nullptr,
+         "answer each --rfc2217 client's open, then send nothing more and ignore what comes, as a hung server does",
+         [](SimCommandLine& l, const std::string&) { return l.rfc2217SilentAfterOpen = true; }},
         {"--rfc2217-bind", "ADDRESS", "numeric address the --rfc2217 server listens on (default 127.0.0.1: this machine only)",
          [](SimCommandLine& l, const std::string& v) { return !v.empty() && (l.rfc2217Bind = v, true); }},
         {"--wire-log", "FILE",

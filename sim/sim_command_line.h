@@ -34,6 +34,7 @@ struct SimCommandLine {
     // --wire-log FILE: every byte both ways and every line change, with its time, as text.
     std::string wireLogPath;
     std::chrono::microseconds rfc2217Delay{0}; // added to every round trip
+    bool rfc2217SilentAfterOpen = false;       // a server that hangs once a client has opened
     char vdkHardware = '2';
     std::string vdkFirmware = "01.00";
 

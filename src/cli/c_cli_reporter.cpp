@@ -1,5 +1,6 @@
 #include "cli/c_cli_reporter.h"
 
+#include "platform/c_wire_trace.h"
 #include "platform/console.h"
 #include "platform/message_pump.h"
 
@@ -23,10 +24,12 @@ CCliReporter::CCliReporter(std::FILE* err, const std::vector<std::string>& portN
         else
             display_.HideCountdown();
     });
+    CWireTrace::SetNoticeSink([this](const std::string& text) { display_.NoteProgramLine(text); });
 }
 
 CCliReporter::~CCliReporter()
 {
+    CWireTrace::SetNoticeSink(nullptr);
     MessagePump::InstallPumpHook(nullptr);
     MessagePump::InstallMessageSink(nullptr);
     TakeStatus();

@@ -13,8 +13,9 @@ namespace kestrum {
 
 // The end of every status chain in kestrum-cli: one channel per port whose texts, with
 // the progress and the capture prompt, reach the terminal display. While it exists it
-// owns the program's message hooks; every status post takes the texts of all channels,
-// in order, and the main thread redraws whenever a wait dispatches messages.
+// owns the program's message hooks and the wire trace's notice; every status post takes
+// the texts of all channels, in order, and the main thread redraws whenever a wait
+// dispatches messages.
 class CCliReporter {
 public:
     // No names: one port, whose texts stand alone; otherwise one channel per named port.

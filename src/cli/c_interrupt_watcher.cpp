@@ -40,8 +40,7 @@ void CInterruptWatcher::Watch()
 
 void CInterruptWatcher::EndProcess() const
 {
-    CInterruptSignals::EndProcessNow("kestrum-cli: the work did not stop in time; ending without it\n",
-                                     giveUp_.text, giveUp_.status);
+    CInterruptSignals::EndProcessNow(giveUp_.note.c_str(), giveUp_.text, giveUp_.status);
 }
 
 }  // namespace kestrum

@@ -15,14 +15,15 @@ namespace kestrum {
 //
 // A stop must end the program even when the work is stuck in the kernel (a device that
 // never answers an ioctl): if the program is still running giveUpAfterMs after the first
-// interrupt, or at a second one, the watcher writes giveUpText to standard output and ends
-// the process with status giveUpStatus, without running destructors that would wait for
-// the stuck work.
+// interrupt, or at a second one, the watcher writes its note to standard error and its
+// text to standard output and ends the process with its status, without running
+// destructors that would wait for the stuck work.
 struct InterruptGiveUp {
     static constexpr int kAfterMs = 5000;
     std::string text;  // a line for standard output, or empty
     int status = 2;
     int afterMs = kAfterMs;
+    std::string note = "kestrum-cli: the work did not stop in time; ending without it\n";
 };
 
 class CInterruptWatcher {

@@ -27,10 +27,20 @@ std::string CTerminalDisplay::Bar(int percent)
            std::string(static_cast<size_t>(kBarWidth - filled), ' ') + "] " + std::to_string(percent) + "%";
 }
 
+void CTerminalDisplay::NoteProgramLine(const std::string& text)
+{
+    std::lock_guard lock(programMutex_);
+    programLines_.push_back(text);
+}
+
 // Each text on a line of its own, after the port's name when there are several.
 std::vector<std::string> CTerminalDisplay::TakeStatusLines()
 {
     std::vector<std::string> lines;
+    {
+        std::lock_guard lock(programMutex_);
+        lines.swap(programLines_);
+    }
     for (const auto& port : ports_)
         for (const std::string& text : port->progress.TakeStatusTexts())
             lines.push_back(Several() ? port->name + ": " + text : text);

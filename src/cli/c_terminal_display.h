@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
     void ShowCountdown(int milliseconds) { Port(0).ShowCountdown(milliseconds); }
     void HideCountdown() { Port(0).HideCountdown(); }
 
+    // A line about the program rather than a port (the wire trace stopped); any thread.
+    void NoteProgramLine(const std::string& text);
+
     void Refresh();
     // Ends the redrawn lines so the next output starts clean.
     void Finish();
@@ -60,6 +64,8 @@ private:
     std::vector<std::unique_ptr<PortView>> ports_;
     size_t nameWidth_ = 0;
     std::vector<std::string> drawn_; // the block as it stands on the terminal
+    std::mutex programMutex_;
+    std::vector<std::string> programLines_;
 };
 
 } // namespace kestrum

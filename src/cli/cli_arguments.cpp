@@ -108,6 +108,9 @@ CliArguments::Command CommandOf(const std::string& word)
 CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
 {
     CliArguments parsed;
+    // Known before anything else, so that even a mistake in the words is told as JSON.
+    parsed.json = std::find(arguments.begin() + std::min<size_t>(1, arguments.size()), arguments.end(),
+                            "--json") != arguments.end();
     // The trace may be asked for before the command, as a program-wide option.
     size_t first = 1;
     while (first + 1 < arguments.size() && arguments[first] == kTraceOption) {
@@ -128,7 +131,6 @@ CliArguments ParseCliArguments(const std::vector<std::string>& arguments)
     // The option words, with the program name in front as the program's parser expects.
     std::vector<std::string> words(arguments.begin() + static_cast<long>(first) + 1, arguments.end());
     TakeTraceOption(words, parsed.traceFile);
-    parsed.json = std::find(words.begin(), words.end(), "--json") != words.end();
     parsed.error = FindUnknownWord(words);
     if (parsed.error.empty())
         parsed.ports = PortWords(words, parsed.error);

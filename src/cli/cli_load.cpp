@@ -7,6 +7,7 @@
 #include "cli/c_port_load.h"
 #include "cli/cli_commands.h"
 #include "cli/load_summary.h"
+#include "loader/image_header.h"
 #include "loader/load_result.h"
 #include "platform/c_stopwatch.h"
 
@@ -31,19 +32,27 @@ std::string OutcomeText(const std::vector<PortLoadResult>& results, bool json)
     return LoadSummaryText(results);
 }
 
+// Every port ended with the same result code, before or without running.
+std::vector<PortLoadResult> EveryPortEnded(const std::vector<std::string>& ports, int code,
+                                           const std::string& lastStatus = "")
+{
+    std::vector<PortLoadResult> results;
+    for (const std::string& port : ports) {
+        PortLoadResult result;
+        result.port = port;
+        result.code = code;
+        GetLoadResultText(code, result.text);
+        result.lastStatus = lastStatus;
+        results.push_back(result);
+    }
+    return results;
+}
+
 // What the interrupt watcher writes when even the main thread does not get to: every
 // port as aborted.
 CInterruptWatcher::GiveUp AbortedGiveUp(const std::vector<std::string>& ports, bool json)
 {
-    std::vector<PortLoadResult> aborted;
-    for (const std::string& port : ports) {
-        PortLoadResult result;
-        result.port = port;
-        result.code = LOAD_ABORTED;
-        GetLoadResultText(LOAD_ABORTED, result.text);
-        aborted.push_back(result);
-    }
-    std::string text = OutcomeText(aborted, json);
+    std::string text = OutcomeText(EveryPortEnded(ports, LOAD_ABORTED), json);
     if (!text.empty() && text.back() == '\n')
         text.pop_back(); // the watcher ends the line
     return {text, LOAD_ABORTED, InterruptGiveUp::kAfterMs};
@@ -87,9 +96,29 @@ bool AwaitLoads(PortLoads& loads, CEvent& interrupted, CCliReporter& reporter)
     ::_exit(LoadExitStatus(results));
 }
 
-} // namespace
+// Both images must be usable before a port is opened: a missing or cut-short image is
+// found at once, without first talking to the devices for seconds. Each load opens them
+// again for itself.
+bool ImagesUsable(const CliConfig& config, std::string& problem)
+{
+    CImageFile image;
+    if (!config.ramPath.empty() && !OpenImage(ImageKind::Ram, config.ramPath, image, problem))
+        return false;
+    return config.flashPath.empty() || OpenImage(ImageKind::Flash, config.flashPath, image, problem);
+}
 
-int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err)
+// Every port ends with the image-file result, the reason being the status it never got to.
+std::vector<PortLoadResult> RefuseImages(const std::vector<std::string>& ports, const std::string& problem,
+                                         std::FILE* err)
+{
+    std::fprintf(err, "%s\n", problem.c_str());
+    return EveryPortEnded(ports, LOAD_FILE_ERROR, problem);
+}
+
+// Loads every port at once and waits for them; a load stuck in the kernel after Ctrl-C
+// ends the program here.
+std::vector<PortLoadResult> LoadEveryPort(const CliConfig& config, CSettingsFile& stored, bool json,
+                                          std::FILE* out, std::FILE* err)
 {
     CEvent interrupted(CEvent::ResetMode::Manual);
     CInterruptWatcher interrupts([&interrupted] { interrupted.Set(); },
@@ -112,6 +141,17 @@ int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, st
             EndWithoutStuckLoads(results, json, out, err);
         }
     }
+    return results;
+}
+
+} // namespace
+
+int RunLoadCommand(const CliConfig& config, CSettingsFile& stored, bool json, std::FILE* out, std::FILE* err)
+{
+    std::string problem;
+    const std::vector<PortLoadResult> results = ImagesUsable(config, problem)
+                                                    ? LoadEveryPort(config, stored, json, out, err)
+                                                    : RefuseImages(config.portNames, problem, err);
     std::fputs(OutcomeText(results, json).c_str(), out);
     return LoadExitStatus(results);
 }

@@ -7,16 +7,35 @@
 #include "gui/c_about_dlg.h"
 #include "gui/c_main_frame.h"
 #include "gui/c_qt_message_hooks.h"
+#include "platform/c_wire_trace.h"
 
 namespace kestrum {
 
 namespace {
+
+// While the main window is up, a wire trace that stops early says so in its status bar.
+// The text is only stored and flagged: the notice may come from inside a device call on
+// this thread, where processing messages could re-enter the page that made it.
+class TraceNoticeInStatusBar {
+public:
+    explicit TraceNoticeInStatusBar(CStatusChannel& status)
+    {
+        CWireTrace::SetNoticeSink([&status](const std::string& text) {
+            status.SetStatus(text, true);
+            status.Event().Set();
+        });
+    }
+    ~TraceNoticeInStatusBar() { CWireTrace::SetNoticeSink(nullptr); }
+    TraceNoticeInStatusBar(const TraceNoticeInStatusBar&) = delete;
+    TraceNoticeInStatusBar& operator=(const TraceNoticeInStatusBar&) = delete;
+};
 
 int RunMainWindow(CKestrumApp& app, CQtMessageHooks& hooks)
 {
     int status = 0;
     {
         CMainFrame frame(app, hooks);
+        const TraceNoticeInStatusBar traceNotice(frame.MainStatus());
         QObject::connect(&frame, &CMainFrame::Closed, QCoreApplication::instance(), &QCoreApplication::quit,
                          Qt::QueuedConnection);
         app.ReadSaveFlag();

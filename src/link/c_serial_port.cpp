@@ -144,6 +144,11 @@ void CSerialPort::PostOpenFailure(CStatusChannel& channel) const
         channel.SetStatus(line);
 }
 
+std::string CSerialPort::LostConnectionText() const
+{
+    return device_ ? kestrum::LostConnectionText(*device_, portName_) : "";
+}
+
 void CSerialPort::ReportOpenFailure(const std::string& name, SerialOpenError error)
 {
     ReportError(OpenFailureText(name, error));
@@ -242,7 +247,9 @@ uint32_t CSerialPort::Write(const uint8_t* data, uint32_t count)
     if (sent != count) {
         uint32_t flags = ReadErrorFlags();
         flags |= device_->OutputQueued() < 0 ? CE_IOE : CE_TXFULL;
-        ReportError(DescribeLineErrors(flags));
+        const std::string lineErrors = DescribeLineErrors(flags);
+        const std::string lost = LostConnectionText();
+        ReportError(lost.empty() ? lineErrors : lost);
     }
     return sent;
 }
@@ -324,7 +331,10 @@ bool CSerialPort::WaitEvent(uint32_t& mask)
         mask |= EV_RXCHAR & eventMask_;
     if (got & (ISerialDevice::kLineError | ISerialDevice::kGone)) {
         mask |= EV_ERR & eventMask_;
-        ReportError(DescribeLineErrors(ReadErrorFlags() | (gone ? CE_IOE : 0)));
+        // The error is logged as an I/O error either way; the user is told why, where known.
+        const std::string lineErrors = DescribeLineErrors(ReadErrorFlags() | (gone ? CE_IOE : 0));
+        const std::string lost = gone ? LostConnectionText() : "";
+        ReportError(lost.empty() ? lineErrors : lost);
         MessagePump::DispatchPending();
     }
     return !gone;
@@ -354,6 +364,9 @@ bool CSerialPort::SetBaudRate(uint32_t rate)
     const std::string rateText = std::to_string(rate);
     if (!ok) {
         ReportError("Can't set Baud Rate " + rateText);
+        // Said last, so that what stays shown is why, not what could not be done.
+        if (const std::string lost = LostConnectionText(); !lost.empty())
+            status_.SetStatus(lost);
         errorEvent_.Set();
         return false;
     }

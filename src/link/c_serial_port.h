@@ -78,6 +78,9 @@ public:
     const std::vector<std::string>& OpenNotes() const { return openNotes_; }
     // The open failed because cancelOpen said so (LastError is the usual open failure).
     bool OpenCancelled() const { return openCancelled_; }
+    // "Lost connection with port NAME: " and the reason, once the device has gone and says
+    // why (a network server that stopped answering); empty until then, or without a reason.
+    std::string LostConnectionText() const;
 
     bool RtsState() const { return rtsState_; }
     bool DtrState() const { return dtrState_; }

@@ -66,7 +66,8 @@ void CLoadLine::NoteGone()
     if (gone_)
         return;
     gone_ = true;
-    status_.SetStatus("Lost connection with port " + port_.GetPortName());
+    const std::string lost = port_.LostConnectionText();
+    status_.SetStatus(lost.empty() ? "Lost connection with port " + port_.GetPortName() : lost);
 }
 
 }  // namespace kestrum

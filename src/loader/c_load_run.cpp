@@ -104,13 +104,10 @@ int CLoadRun::OpenImages()
 {
     ramHeader_ = RamHeader{};
     ramHeader_.finalAcknowledge = 0xFFFFFFFF;  // without a RAM image the device is awaited
+    std::string problem;
     if (request_.ramPath) {
-        if (!ram_.Open(*request_.ramPath)) {
-            status_.SetStatus("Can't open RAM file " + ram_.ErrorText());
-            return LOAD_FILE_ERROR;
-        }
-        std::string problem;
-        if (!ReadRamHeader(ram_, ramHeader_, problem)) {
+        if (!OpenImage(ImageKind::Ram, *request_.ramPath, ram_, problem) ||
+            !ReadRamHeader(ram_, ramHeader_, problem)) {
             status_.SetStatus(problem);
             return LOAD_FILE_ERROR;
         }
@@ -118,8 +115,10 @@ int CLoadRun::OpenImages()
             ramHeader_.targetDevice = -1;
         ram_.Seek(0);
     }
-    if (request_.flashPath && !flash_.Open(*request_.flashPath)) {
-        status_.SetStatus("Can't open Flash file " + flash_.ErrorText());
+    // A Flash image shorter than its header would go out as a lone end frame, and the
+    // device would be left without firmware: refused whether or not it is checked.
+    if (request_.flashPath && !OpenImage(ImageKind::Flash, *request_.flashPath, flash_, problem)) {
+        status_.SetStatus(problem);
         return LOAD_FILE_ERROR;
     }
     return LOAD_OK;

@@ -68,6 +68,8 @@ int CLoadSession::TestPort(int captureMethod, const LoadSetup& setup, CEvent& ca
         result = kPortNotOpen;
     } else if (!port->SetBaudRate(setup.baudRate)) {
         pageStatus_.SetStatus(port->LastError());
+        if (const std::string lost = port->LostConnectionText(); !lost.empty())
+            pageStatus_.SetStatus(lost);
         result = kRateRefused;
     } else {
         port->SetHandshake(setup.flowControl);

@@ -19,16 +19,42 @@ bool Interchangeable(int a, int b)
     return (a == 20 && b == 22) || (a == 22 && b == 20);
 }
 
+const char* KindName(ImageKind kind)
+{
+    return kind == ImageKind::Ram ? "RAM" : "Flash";
+}
+
+// Empty when the open image is long enough for its header.
+std::string ShortImageProblem(ImageKind kind, const CImageFile& image)
+{
+    const long size = image.Size();
+    const long header = kind == ImageKind::Ram ? kRamHeaderSize : kFlashHeaderSize;
+    if (size < 0 || size >= header)
+        return "";
+    return std::string(KindName(kind)) + " file " + image.Path() + " is too short (" + std::to_string(size) +
+           " bytes): an image has a " + std::to_string(header) + "-byte header";
+}
+
 }  // namespace
+
+bool OpenImage(ImageKind kind, const std::string& path, CImageFile& image, std::string& problem)
+{
+    if (!image.Open(path)) {
+        problem = std::string("Can't open ") + KindName(kind) + " file " + image.ErrorText();
+        return false;
+    }
+    problem = ShortImageProblem(kind, image);
+    if (problem.empty())
+        return true;
+    image.Close();
+    return false;
+}
 
 bool ReadRamHeader(CImageFile& image, RamHeader& header, std::string& problem)
 {
-    const long size = image.Size();
-    if (size >= 0 && size < kRamHeaderSize) {
-        problem = "RAM file " + image.Path() + " is too short (" + std::to_string(size) +
-                  " bytes): an image has a 20-byte header";
+    problem = ShortImageProblem(ImageKind::Ram, image);
+    if (!problem.empty())
         return false;
-    }
     const long position = image.Tell();
     uint32_t flag = 0, target = 0;
     const bool read = ReadBigEndian32(image, 8, flag) && ReadBigEndian32(image, 16, target);

@@ -9,7 +9,10 @@ namespace kestrum {
 
 // The header fields the loader reads from its images; the rest of an image is opaque.
 
+// The bytes the header rules read: the RAM header's fields end at 20, and the Flash
+// identifier may sit at offset 19. A shorter image cannot say what it is for.
 constexpr long kRamHeaderSize = 20;
+constexpr long kFlashHeaderSize = 20;
 
 struct RamHeader {
     uint32_t finalAcknowledge = 0;  // non-zero: the device sends 0x1E after the Flash image
@@ -17,6 +20,10 @@ struct RamHeader {
 };
 
 enum class ImageKind { Ram, Flash };
+
+// Opens an image for a load and refuses one too short for its header, so that nothing is
+// sent of a file that cannot be an image. false with the status text in problem.
+bool OpenImage(ImageKind kind, const std::string& path, CImageFile& image, std::string& problem);
 
 // Reads the RAM header and puts the file back where it was. A file shorter than the
 // header cannot say what it is for, so it is refused: false, with the reason in problem.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,8 +45,8 @@ bool CFile::Open(const std::string& path, Access access)
     Close();
     missing_ = false;
     errorText_.clear();
-    const int flags = access == Access::Read ? O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY
-                                             : O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    const int writing = O_WRONLY | O_CREAT | (access == Access::AppendCreate ? O_APPEND : 0);
+    const int flags = (access == Access::Read ? O_RDONLY : writing) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     handle_ = ::open(path.c_str(), flags, 0666);
     if (handle_ < 0)
         return Fail();
@@ -75,6 +76,37 @@ long CFile::Read(void* buffer, size_t count)
     }
 }
 
+// Opened non-blocking only so that the open could not wait: a pipe without room is
+// waited for here, as a blocking write waits.
+bool CFile::Write(const void* data, size_t count)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    size_t written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(static_cast<int>(handle_), bytes + written, count - written);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd room{static_cast<int>(handle_), POLLOUT, 0};
+            ::poll(&room, 1, -1);
+        } else if (n == 0 || errno != EINTR) {
+            errorText_ = n == 0 ? "nothing could be written" : std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CFile::Truncate()
+{
+    if (::ftruncate(static_cast<int>(handle_), 0) != 0) {
+        errorText_ = std::strerror(errno);
+        return false;
+    }
+    size_ = 0;
+    return true;
+}
+
 bool CFile::Close()
 {
     const int fd = static_cast<int>(handle_);
@@ -91,6 +123,14 @@ bool CFile::WriteProtected(const std::string& path)
 bool CFile::Writable(const std::string& path)
 {
     return ::access(path.c_str(), W_OK) == 0;
+}
+
+bool CFile::SameFile(const std::string& first, const std::string& second)
+{
+    struct stat a {};
+    struct stat b {};
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 } // namespace kestrum

@@ -15,6 +15,8 @@ public:
     enum class Access {
         Read,
         AppendCreate, // for appending; created empty when missing
+        WriteCreate,  // for writing from the start; created empty when missing, else kept
+                      // until Truncate, so that what is no regular file is never emptied
     };
 
     CFile() = default;
@@ -33,6 +35,11 @@ public:
 
     // Bytes read, 0 at the end, -1 on failure (ErrorText says why).
     long Read(void* buffer, size_t count);
+    // Writes every byte, waiting for room as a blocking write would; false on failure
+    // (ErrorText says why).
+    bool Write(const void* data, size_t count);
+    // Empties a file opened for writing; false on failure (ErrorText says why).
+    bool Truncate();
     // false when the system reports a failure.
     bool Close();
 
@@ -43,6 +50,8 @@ public:
     static bool WriteProtected(const std::string& path);
     // This process may write the existing file at path.
     static bool Writable(const std::string& path);
+    // Both paths name one existing file, also through links or other names.
+    static bool SameFile(const std::string& first, const std::string& second);
 
 private:
     bool Fail();

@@ -50,9 +50,9 @@ bool CFile::Open(const std::string& path, Access access)
     missing_ = false;
     errorText_.clear();
     const bool read = access == Access::Read;
-    const HANDLE file = ::CreateFileA(path.c_str(), read ? GENERIC_READ : FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      read ? OPEN_EXISTING : OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const DWORD rights = read ? GENERIC_READ : access == Access::AppendCreate ? FILE_APPEND_DATA : GENERIC_WRITE;
+    const HANDLE file = ::CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, read ? OPEN_EXISTING : OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Fail();
     handle_ = reinterpret_cast<intptr_t>(file);
@@ -79,6 +79,34 @@ long CFile::Read(void* buffer, size_t count)
     return static_cast<long>(got);
 }
 
+bool CFile::Write(const void* data, size_t count)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    constexpr size_t kMostAtOnce = size_t{1} << 30;
+    while (count > 0) {
+        DWORD written = 0;
+        const DWORD asked = static_cast<DWORD>(count > kMostAtOnce ? kMostAtOnce : count);
+        if (!::WriteFile(AsHandle(handle_), bytes, asked, &written, nullptr) || written == 0) {
+            errorText_ = written == 0 ? "nothing could be written" : SystemErrorText(::GetLastError());
+            return false;
+        }
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
+bool CFile::Truncate()
+{
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(AsHandle(handle_), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(AsHandle(handle_))) {
+        errorText_ = SystemErrorText(::GetLastError());
+        return false;
+    }
+    size_ = 0;
+    return true;
+}
+
 bool CFile::Close()
 {
     const intptr_t handle = handle_;
@@ -100,6 +128,30 @@ bool CFile::Writable(const std::string& path)
         return false;
     ::CloseHandle(file);
     return true;
+}
+
+namespace {
+
+// The volume and the file's number on it, which every name of the file shares.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = ::GetFileInformationByHandle(file, &info) != 0;
+    ::CloseHandle(file);
+    return known;
+}
+
+} // namespace
+
+bool CFile::SameFile(const std::string& first, const std::string& second)
+{
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return FileIdentity(first, a) && FileIdentity(second, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 } // namespace kestrum

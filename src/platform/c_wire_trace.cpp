@@ -1,10 +1,14 @@
 #include "platform/c_wire_trace.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <vector>
 
+#include "platform/c_file.h"
+#include "platform/interrupt_signals.h"
 #include "platform/local_time.h"
 
 namespace kestrum {
@@ -14,15 +18,37 @@ namespace {
 // The writer takes a batch this often, or at once when this much has piled up.
 constexpr auto kWriteInterval = std::chrono::milliseconds(100);
 constexpr size_t kWakeBytes = 64 * 1024;
-// A recorder waits for the writer only when the writer lags this far behind (a disk far
-// slower than the line), so the trace stays complete without eating the memory.
-constexpr size_t kHoldBackBytes = 16 * 1024 * 1024;
-constexpr auto kHoldBackStep = std::chrono::milliseconds(100);
-constexpr auto kFlushLimit = std::chrono::seconds(30);
+// A writer that has already been given up gets this long to come back at the end.
+constexpr auto kStoppedWriterWait = std::chrono::milliseconds(100);
 constexpr size_t kBytesPerLine = 16;
 
 std::mutex activeMutex;
 std::shared_ptr<CWireTrace> activeTrace;
+std::mutex noticeMutex;
+std::function<void(const std::string&)> noticeSink;
+
+struct Entry {
+    int64_t micros; // since the trace started
+    int port;
+    CWireTrace::Kind kind;
+    size_t offset; // into the byte store
+    size_t count;
+};
+
+void Announce(const std::string& notice)
+{
+    // Called under the lock, so a sink being removed is never called afterwards.
+    std::lock_guard lock(noticeMutex);
+    if (noticeSink)
+        noticeSink(notice);
+}
+
+std::string Seconds(int milliseconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", milliseconds / 1000.0);
+    return text;
+}
 
 std::string LocalTimeText()
 {
@@ -69,40 +95,154 @@ void AppendDataLine(std::string& out, const uint8_t* data, size_t count, size_t 
     out.append(line, static_cast<size_t>(length));
 }
 
-} // namespace
-
-std::shared_ptr<CWireTrace> CWireTrace::Create(const std::string& path, const std::string& heading,
-                                               std::string& error)
+std::string Format(const std::vector<Entry>& entries, const std::vector<uint8_t>& bytes,
+                   const std::vector<std::string>& ports)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wbe");
-    if (file == nullptr) {
-        error = "cannot write the trace " + path + ": " + std::strerror(errno);
-        return nullptr;
+    static constexpr const char* kWords[] = {"out", "in", ""};
+    std::string out;
+    out.reserve(bytes.size() * 5 + entries.size() * 48);
+    for (const Entry& entry : entries) {
+        const std::string& port = ports[static_cast<size_t>(entry.port)];
+        char head[64];
+        std::snprintf(head, sizeof head, "%8lld.%03lld  ", static_cast<long long>(entry.micros / 1000),
+                      static_cast<long long>(entry.micros % 1000));
+        out += head;
+        out += port;
+        out += "  ";
+        const uint8_t* data = bytes.data() + entry.offset;
+        if (entry.kind == CWireTrace::Kind::Event) {
+            out.append(reinterpret_cast<const char*>(data), entry.count);
+            out += '\n';
+            continue;
+        }
+        out += kWords[static_cast<int>(entry.kind)];
+        out += ' ';
+        out += std::to_string(entry.count);
+        out += '\n';
+        for (size_t offset = 0; offset < entry.count; offset += kBytesPerLine)
+            AppendDataLine(out, data + offset, std::min(kBytesPerLine, entry.count - offset), offset);
     }
-    const std::string text = Heading(heading);
-    if (std::fputs(text.c_str(), file) < 0 || std::fflush(file) != 0) {
-        error = "cannot write the trace " + path + ": " + std::strerror(errno);
-        std::fclose(file);
-        return nullptr;
-    }
-    return std::shared_ptr<CWireTrace>(new CWireTrace(path, file));
+    return out;
 }
 
-CWireTrace::CWireTrace(std::string path, std::FILE* file)
-    : path_(std::move(path)), file_(file), start_(std::chrono::steady_clock::now())
+// Opens the trace's file, emptied, when it is a regular file or a new one; otherwise the
+// reason, naming the path. What the open for writing refuses (a pipe without a reader, a
+// folder) is looked at for reading, so the reason says what it is.
+std::string OpenForTrace(CFile& file, const std::string& path)
 {
-    writer_ = std::thread([this] { WriterLoop(); });
+    CFile look;
+    const bool opened = file.Open(path, CFile::Access::WriteCreate);
+    const CFile& seen = opened ? file : look;
+    if (!opened && !look.Open(path, CFile::Access::Read))
+        return path + ": " + file.ErrorText();
+    if (seen.GetKind() == CFile::Kind::Directory)
+        return path + " is a directory";
+    if (seen.GetKind() != CFile::Kind::Regular)
+        return path + " is not a regular file (it is " + CFile::KindText(seen.GetKind()) + ")";
+    if (!opened)
+        return path + ": " + file.ErrorText();
+    return file.Truncate() ? "" : path + ": " + file.ErrorText();
+}
+
+} // namespace
+
+struct CWireTrace::Shared {
+    Shared(std::unique_ptr<CFile> traceFile, std::string tracePath, Limits traceLimits)
+        : file(std::move(traceFile)), path(std::move(tracePath)), limits(traceLimits),
+          start(std::chrono::steady_clock::now())
+    {
+    }
+
+    int64_t MicrosNow() const
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    }
+    bool Stopped() const { return !stopReason.empty(); }
+    // Why the writer counts as too far behind for a record of count bytes; empty when not.
+    std::string BehindLocked(int64_t micros, size_t count) const
+    {
+        if (unwrittenSince >= 0 && micros - unwrittenSince > int64_t{limits.behindMs} * 1000)
+            return "writing it fell more than " + Seconds(limits.behindMs) + " behind";
+        if (bytes.size() + count > limits.behindBytes)
+            return "more than " + std::to_string(limits.behindBytes) + " bytes of it waited to be written";
+        return "";
+    }
+    // Stops tracing: what waits is dropped and every waiter let go. Returns the notice.
+    std::string StopLocked(const std::string& reason)
+    {
+        stopReason = reason;
+        entries.clear();
+        entries.shrink_to_fit();
+        bytes.clear();
+        bytes.shrink_to_fit();
+        wake.notify_all();
+        written.notify_all();
+        return "The wire trace " + path + " is incomplete: " + reason + "; tracing has stopped";
+    }
+
+    const std::unique_ptr<CFile> file; // written by the writer only
+    const std::string path;
+    const Limits limits;
+    const std::chrono::steady_clock::time_point start;
+
+    std::mutex mutex;
+    std::condition_variable wake;    // the writer: something to write, the end or the stop
+    std::condition_variable written; // Flush and the end: a batch is out, or the writer ended
+    std::vector<Entry> entries;
+    std::vector<uint8_t> bytes;
+    std::vector<std::string> ports;
+    uint64_t recorded = 0; // entries handed in and written, to tell Flush when it is done
+    uint64_t done = 0;
+    int64_t unwrittenSince = -1; // the time of the oldest entry not yet written
+    bool flushWanted = false;
+    bool ending = false;
+    bool exited = false;
+    std::string stopReason; // set once tracing has stopped early
+};
+
+std::shared_ptr<CWireTrace> CWireTrace::Create(const std::string& path, const std::string& heading,
+                                               std::string& error, Limits limits)
+{
+    auto file = std::make_unique<CFile>();
+    const std::string problem = OpenForTrace(*file, path);
+    if (!problem.empty()) {
+        error = "the wire trace cannot be written: " + problem;
+        return nullptr;
+    }
+    return CreateOn(std::move(file), path, heading, error, limits);
+}
+
+std::shared_ptr<CWireTrace> CWireTrace::CreateOn(std::unique_ptr<CFile> file, const std::string& path,
+                                                 const std::string& heading, std::string& error, Limits limits)
+{
+    const std::string text = Heading(heading);
+    if (!file->Write(text.data(), text.size())) {
+        error = "the wire trace cannot be written: " + path + ": " + file->ErrorText();
+        return nullptr;
+    }
+    return std::shared_ptr<CWireTrace>(new CWireTrace(std::make_shared<Shared>(std::move(file), path, limits)));
+}
+
+CWireTrace::CWireTrace(std::shared_ptr<Shared> shared) : shared_(std::move(shared))
+{
+    writer_ = std::thread([shared = shared_] { WriterLoop(shared); });
 }
 
 CWireTrace::~CWireTrace()
 {
-    {
-        std::lock_guard lock(mutex_);
-        ending_ = true;
-    }
-    wake_.notify_all();
-    writer_.join();
-    std::fclose(file_);
+    Shared& s = *shared_;
+    std::unique_lock lock(s.mutex);
+    s.ending = true;
+    s.wake.notify_all();
+    const auto limit = s.Stopped() ? kStoppedWriterWait : std::chrono::milliseconds(s.limits.endMs);
+    const bool exited = s.written.wait_for(lock, limit, [&s] { return s.exited; });
+    lock.unlock();
+    // The writer shares what it uses, so one stuck in the system may outlive the trace.
+    if (exited)
+        writer_.join();
+    else
+        writer_.detach();
 }
 
 void CWireTrace::SetActive(std::shared_ptr<CWireTrace> trace)
@@ -133,32 +273,47 @@ bool CWireTrace::End()
     return !trace || trace->Flush();
 }
 
+void CWireTrace::SetNoticeSink(std::function<void(const std::string& text)> sink)
+{
+    std::lock_guard lock(noticeMutex);
+    noticeSink = std::move(sink);
+}
+
 int CWireTrace::PortNumber(const std::string& name)
 {
-    std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < ports_.size(); ++i)
-        if (ports_[i] == name)
+    Shared& s = *shared_;
+    std::lock_guard lock(s.mutex);
+    for (size_t i = 0; i < s.ports.size(); ++i)
+        if (s.ports[i] == name)
             return static_cast<int>(i);
-    ports_.push_back(name);
-    return static_cast<int>(ports_.size() - 1);
+    s.ports.push_back(name);
+    return static_cast<int>(s.ports.size() - 1);
 }
 
 void CWireTrace::Record(int port, Kind kind, const uint8_t* data, size_t count)
 {
-    std::unique_lock lock(mutex_);
-    while (bytes_.size() >= kHoldBackBytes && !failed_)
-        written_.wait_for(lock, kHoldBackStep);
-    if (failed_)
-        return;
-    // Taken under the lock, so the times of records from several threads never go back.
-    const int64_t micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_)
-            .count();
-    entries_.push_back({micros, port, kind, bytes_.size(), count});
-    bytes_.insert(bytes_.end(), data, data + count);
-    ++recorded_;
-    if (bytes_.size() >= kWakeBytes)
-        wake_.notify_one();
+    Shared& s = *shared_;
+    std::string notice;
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.Stopped())
+            return;
+        // Taken under the lock, so the times of records from several threads never go back.
+        const int64_t micros = s.MicrosNow();
+        if (const std::string behind = s.BehindLocked(micros, count); !behind.empty()) {
+            notice = s.StopLocked(behind);
+        } else {
+            s.entries.push_back({micros, port, kind, s.bytes.size(), count});
+            s.bytes.insert(s.bytes.end(), data, data + count);
+            ++s.recorded;
+            if (s.unwrittenSince < 0)
+                s.unwrittenSince = micros;
+            if (s.bytes.size() >= kWakeBytes)
+                s.wake.notify_one();
+        }
+    }
+    if (!notice.empty())
+        Announce(notice);
 }
 
 void CWireTrace::Note(int port, const std::string& text)
@@ -168,74 +323,80 @@ void CWireTrace::Note(int port, const std::string& text)
 
 bool CWireTrace::Flush()
 {
-    std::unique_lock lock(mutex_);
-    const uint64_t wanted = recorded_;
-    flushWanted_ = true;
-    wake_.notify_one();
-    const bool out = written_.wait_for(lock, kFlushLimit, [&] { return done_ >= wanted || failed_; });
-    return out && !failed_;
+    Shared& s = *shared_;
+    std::unique_lock lock(s.mutex);
+    const uint64_t wanted = s.recorded;
+    s.flushWanted = true;
+    s.wake.notify_one();
+    const bool caughtUp = s.written.wait_for(lock, std::chrono::milliseconds(s.limits.endMs),
+                                             [&] { return s.done >= wanted || s.Stopped(); });
+    if (!caughtUp)
+        s.StopLocked("its writer had not caught up after " + Seconds(s.limits.endMs));
+    return !s.Stopped();
 }
 
-void CWireTrace::WriterLoop()
+bool CWireTrace::Complete() const
 {
+    std::lock_guard lock(shared_->mutex);
+    return !shared_->Stopped();
+}
+
+const std::string& CWireTrace::Path() const
+{
+    return shared_->path;
+}
+
+// Writes in batches until the end; a trace stopped early gets a last line that says so,
+// once the writer is back from whatever held it.
+void CWireTrace::WriterLoop(const std::shared_ptr<Shared>& shared)
+{
+    CInterruptSignals::KeepFromThisThread();
+    Shared& s = *shared;
     std::vector<Entry> entries;
     std::vector<uint8_t> bytes;
     std::vector<std::string> ports;
-    std::unique_lock lock(mutex_);
-    while (true) {
-        wake_.wait_for(lock, kWriteInterval,
-                       [&] { return ending_ || flushWanted_ || bytes_.size() >= kWakeBytes; });
-        const bool last = ending_;
-        flushWanted_ = false;
+    std::unique_lock lock(s.mutex);
+    bool last = false;
+    while (!last && !s.Stopped()) {
+        s.wake.wait_for(lock, kWriteInterval, [&] {
+            return s.ending || s.flushWanted || s.Stopped() || s.bytes.size() >= kWakeBytes;
+        });
+        if (s.Stopped())
+            break;
+        last = s.ending;
+        s.flushWanted = false;
         entries.clear();
         bytes.clear();
-        entries.swap(entries_);
-        bytes.swap(bytes_);
-        ports = ports_;
+        entries.swap(s.entries);
+        bytes.swap(s.bytes);
+        ports = s.ports;
         lock.unlock();
-        written_.notify_all(); // room for recorders held back
-        bool ok = true;
+        std::string failure;
         if (!entries.empty()) {
             const std::string text = Format(entries, bytes, ports);
-            ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size() && std::fflush(file_) == 0;
+            if (!s.file->Write(text.data(), text.size()))
+                failure = s.file->ErrorText();
         }
+        const bool ok = failure.empty();
         lock.lock();
-        done_ += entries.size();
-        failed_ = failed_ || !ok;
-        written_.notify_all();
-        if (last)
-            return;
-    }
-}
-
-std::string CWireTrace::Format(const std::vector<Entry>& entries, const std::vector<uint8_t>& bytes,
-                               const std::vector<std::string>& ports) const
-{
-    static constexpr const char* kWords[] = {"out", "in", ""};
-    std::string out;
-    out.reserve(bytes.size() * 5 + entries.size() * 48);
-    for (const Entry& entry : entries) {
-        const std::string& port = ports[static_cast<size_t>(entry.port)];
-        char head[64];
-        std::snprintf(head, sizeof head, "%8lld.%03lld  ", static_cast<long long>(entry.micros / 1000),
-                      static_cast<long long>(entry.micros % 1000));
-        out += head;
-        out += port;
-        out += "  ";
-        const uint8_t* data = bytes.data() + entry.offset;
-        if (entry.kind == Kind::Event) {
-            out.append(reinterpret_cast<const char*>(data), entry.count);
-            out += '\n';
-            continue;
+        s.done += entries.size();
+        s.unwrittenSince = s.entries.empty() ? -1 : s.entries.front().micros;
+        s.written.notify_all();
+        if (!ok && !s.Stopped()) {
+            const std::string notice = s.StopLocked("writing it failed (" + failure + ")");
+            lock.unlock();
+            Announce(notice);
+            lock.lock();
         }
-        out += kWords[static_cast<int>(entry.kind)];
-        out += ' ';
-        out += std::to_string(entry.count);
-        out += '\n';
-        for (size_t offset = 0; offset < entry.count; offset += kBytesPerLine)
-            AppendDataLine(out, data + offset, std::min(kBytesPerLine, entry.count - offset), offset);
     }
-    return out;
+    if (s.Stopped()) {
+        const std::string note = "# Tracing stopped here: " + s.stopReason + ". The trace is incomplete.\n";
+        lock.unlock();
+        s.file->Write(note.data(), note.size());
+        lock.lock();
+    }
+    s.exited = true;
+    s.written.notify_all();
 }
 
 } // namespace kestrum

@@ -33,6 +33,12 @@ CInterruptSignals::~CInterruptSignals()
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
+void CInterruptSignals::KeepFromThisThread()
+{
+    const sigset_t set = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 bool CInterruptSignals::Wait(int ms)
 {
     const sigset_t set = StopSignals();

@@ -19,6 +19,12 @@ public:
     // Waits at most ms milliseconds; true when a request came.
     bool Wait(int ms);
 
+    // Keeps the requests from ever landing on the calling thread, one started before an
+    // object of this class that must not be where they land (a writer that may be stuck
+    // in the system, where the process's default would end it). Nothing to do on Windows,
+    // where they come on a thread of their own.
+    static void KeepFromThisThread();
+
     // Writes note to standard error and text (when not empty) with a line end to standard
     // output, then ends the process with status at once, running nothing else: work stuck
     // in the system may hold any lock, the standard library's included.

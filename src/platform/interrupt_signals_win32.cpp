@@ -52,6 +52,8 @@ CInterruptSignals::~CInterruptSignals()
     requests = nullptr;
 }
 
+void CInterruptSignals::KeepFromThisThread() {}
+
 bool CInterruptSignals::Wait(int ms)
 {
     return ::WaitForSingleObject(requests, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;

@@ -31,6 +31,8 @@ constexpr uint64_t kCheckpointEvery = 512;
 constexpr int kAnswerStretch = 20;
 // Close's last hand-over looks this often whether time is up.
 constexpr int kStopSliceMs = 10;
+// An idle I/O thread looks this often whether the server has gone silent.
+constexpr int kWatchSliceMs = 100;
 
 constexpr uint8_t kModemMask = kModemDsr | kModemCts | kModemDeltaDsr | kModemDeltaCts;
 constexpr uint8_t kLineMask = kLineBreak | kLineFraming | kLineParity | kLineOverrun;
@@ -224,19 +226,24 @@ bool Rfc2217SerialDevice::Open(const std::string& name)
     codec_ = Rfc2217TelnetCodec{};
     inFlight_.clear();
     inFlightSent_ = 0;
-    ownerReading_ = ioReading_ = ioTicking_ = dataUnconfirmed_ = false;
+    ownerReading_ = ioReading_ = ioTicking_ = dataUnconfirmed_ = watching_ = false;
     confirmingAsk_ = checkpointAsk_ = controlsSinceCheckpoint_ = 0;
     stopDeadline_ = std::chrono::steady_clock::time_point::max();
     std::string host;
     std::string port;
     if (!ParseName(name, host, port))
         return FailOpen(SerialOpenError::NotFound, "a network port is named rfc2217://host:port");
-    peer_ = host + ":" + port;
+    // As the name gives it: an IPv6 address keeps its brackets.
+    peer_ = (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" + port;
     if (!Connect(host, port))
         return false;
     connectedAt_ = std::chrono::steady_clock::now();
     io_ = std::thread([this] { IoThread(); });
-    return Negotiate() && ReadServerSettings();
+    if (!Negotiate() || !ReadServerSettings())
+        return false;
+    std::lock_guard lock(mutex_);
+    watching_ = true;
+    return true;
 }
 
 bool Rfc2217SerialDevice::Connect(const std::string& host, const std::string& port)
@@ -480,6 +487,7 @@ bool Rfc2217SerialDevice::AskServer(std::unique_lock<std::mutex>& lock)
 // with everything sent before, data included.
 uint64_t Rfc2217SerialDevice::QueueQuestionLocked(uint32_t rate)
 {
+    NoteQuestionLocked();
     const uint64_t ask = ++rateAsks_;
     EnqueueLocked(false, ComPort32(kSetBaudRate, rate), false);
     dataUnconfirmed_ = false;
@@ -513,10 +521,34 @@ bool Rfc2217SerialDevice::AwaitAnswer(std::unique_lock<std::mutex>& lock, uint64
 // queued line changes does, and gets more time: see AnswerDueLocked).
 std::string Rfc2217SerialDevice::NoAnswerTextLocked(std::chrono::steady_clock::time_point askedAt) const
 {
-    std::string text = "the server at " + peer_ + " did not answer within " + SecondsSince(askedAt);
-    if (lastReceived_ > askedAt)
-        text += " (it kept sending other bytes)";
-    return text;
+    return "the server at " + peer_ + " stopped answering: it did not answer within " + SecondsSince(askedAt) +
+           (lastReceived_ > askedAt ? " (it kept sending other bytes)" : "");
+}
+
+// Called before a question is counted: one asked while none waits starts the wait.
+void Rfc2217SerialDevice::NoteQuestionLocked()
+{
+    if (rateReplies_ >= rateAsks_)
+        questionWaitingSince_ = std::chrono::steady_clock::now();
+}
+
+// On the I/O thread: a server silent for silenceMs is asked a question, and one that
+// then stays silent for answerMs after it counts as gone, so every wait on it ends.
+void Rfc2217SerialDevice::WatchServerLocked()
+{
+    if (!watching_ || gone_ || stop_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto heard = std::max(lastReceived_, connectedAt_);
+    if (rateReplies_ >= rateAsks_) {
+        if (now - heard >= std::chrono::milliseconds(timing_.silenceMs))
+            QueueQuestionLocked(0);
+        return;
+    }
+    const auto silentSince = std::max(heard, questionWaitingSince_);
+    if (now - silentSince >= std::chrono::milliseconds(timing_.answerMs))
+        MarkGoneLocked("the server at " + peer_ + " stopped answering: nothing came from it for " +
+                       SecondsSince(heard));
 }
 
 // The caller sends and reads the socket itself while it waits for an answer, so a round
@@ -772,6 +804,7 @@ LineBatchResult Rfc2217SerialDevice::RunLineBatch(const SerialLineBatch& batch,
         result.error = failText_.empty() ? "the network port is not open" : failText_;
     } else {
         std::vector<uint8_t> bytes;
+        NoteQuestionLocked();
         batchFirstAsk_ = rateAsks_ + 1;
         batchAnswers_.assign(batch.Reads(), ModemLines{});
         const uint64_t lastAsk = EncodeBatchLocked(batch, bytes);
@@ -923,7 +956,8 @@ void Rfc2217SerialDevice::IoThread()
         {
             std::lock_guard lock(mutex_);
             ownerReading = ownerReading_;
-            sliceMs = ioTicking_ ? kTickMs : stop_ ? kStopSliceMs : ownerReading ? kIoSliceMs : -1;
+            sliceMs = ioTicking_ ? kTickMs : stop_ ? kStopSliceMs : ownerReading ? kIoSliceMs : kWatchSliceMs;
+            WatchServerLocked();
         }
         const int ready = socket_.Wait(!ownerReading, pending, true, sliceMs);
         if (ready == CTcpSocket::kWaitFailed) {
@@ -1031,6 +1065,7 @@ void Rfc2217SerialDevice::OnRateReply(std::span<const uint8_t> value)
         replyRate_ =
             (uint32_t(value[0]) << 24) | (uint32_t(value[1]) << 16) | (uint32_t(value[2]) << 8) | value[3];
     ++rateReplies_;
+    questionWaitingSince_ = std::chrono::steady_clock::now();
     if (rateReplies_ >= batchFirstAsk_ && rateReplies_ - batchFirstAsk_ < batchAnswers_.size())
         batchAnswers_[rateReplies_ - batchFirstAsk_] =
             ModemLines{(modemState_ & kModemDsr) != 0, (modemState_ & kModemCts) != 0};

@@ -59,7 +59,9 @@ namespace kestrum {
 // A refused connection, a server that closes at once or never takes up COM-port control,
 // a dropped connection and a server that stops answering all end every wait at once;
 // OpenErrorText gives the reason, also for a connection lost after the open. The open
-// (connection and negotiation) also ends once the cancel check says so.
+// (connection and negotiation) also ends once the cancel check says so. After the open
+// the I/O thread watches the server (see Timing::silenceMs), so a server that goes
+// silent is found even while nobody waits for an answer.
 class Rfc2217SerialDevice : public ISerialDevice, private Rfc2217TelnetCodec::Sink {
 public:
     static constexpr const char* kPrefix = "rfc2217://";
@@ -74,6 +76,11 @@ public:
         // Each settings change and round trip after the open; a server that keeps sending
         // (working through queued line changes) gets up to 20 times as long.
         int answerMs = 3000;
+        // After the open, a server that has sent nothing for this long is asked a question;
+        // one that still sends nothing within answerMs counts as gone, whatever the caller
+        // is waiting for. So a server that stops answering is given up at most
+        // silenceMs + answerMs after the last byte it sent.
+        int silenceMs = 1000;
         int closeFlushMs = 500;  // Close still hands over what is queued this long
     };
 
@@ -138,6 +145,8 @@ private:
     std::chrono::steady_clock::time_point NegotiationDue() const;
     std::string UnfinishedNegotiationTextLocked(const std::string& missing, uint64_t bytesBefore) const;
     std::string NoAnswerTextLocked(std::chrono::steady_clock::time_point askedAt) const;
+    void NoteQuestionLocked();
+    void WatchServerLocked();
     void MarkGoneLocked(const std::string& text);
     void Enqueue(bool data, const std::vector<uint8_t>& bytes);
     void EnqueueLocked(bool data, const std::vector<uint8_t>& bytes, bool wake = true);
@@ -219,6 +228,9 @@ private:
     uint64_t controlsSinceCheckpoint_ = 0;
     uint64_t checkpointAsk_ = 0;    // the newest checkpoint question
     std::chrono::steady_clock::time_point confirmingAskedAt_;
+    bool watching_ = false;  // the open is done: the I/O thread watches for silence
+    // Since when the oldest question not yet answered has waited (or the last answer came).
+    std::chrono::steady_clock::time_point questionWaitingSince_;
 
     std::mutex readMutex_;  // one reader of the socket at a time
     Rfc2217TelnetCodec codec_;

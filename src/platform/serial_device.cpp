@@ -67,4 +67,12 @@ LineBatchResult ISerialDevice::RunLineBatch(const SerialLineBatch& batch,
     return result;
 }
 
+std::string LostConnectionText(ISerialDevice& device, const std::string& portName)
+{
+    if ((device.Wait(0, 0) & ISerialDevice::kGone) == 0)
+        return "";
+    const std::string reason = device.OpenErrorText();
+    return reason.empty() ? "" : "Lost connection with port " + portName + ": " + reason;
+}
+
 } // namespace kestrum

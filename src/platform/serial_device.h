@@ -119,4 +119,8 @@ public:
     virtual bool ErrorCounts(SerialErrorCounts& counts) = 0;
 };
 
+// "Lost connection with port NAME: " and the reason, once the device has gone and says why
+// (a network server that stopped answering); empty while it is there or when it does not.
+std::string LostConnectionText(ISerialDevice& device, const std::string& portName);
+
 }  // namespace kestrum

@@ -76,6 +76,8 @@ bool CProgrammingLink::Open(const std::string& portName, uint32_t baudRate, std:
     if (!device->GetSettings(found))
         return FailOpen(device, "Can't read the settings of port " + portName);
     if (!device->ApplySettings(ProgrammingSettings(found, baudRate))) {
+        if (std::string lost = LostConnectionText(*device, portName); !lost.empty())
+            return FailOpen(device, lost);
         device->ApplySettings(found);
         return FailOpen(device, "Port " + portName + " does not take " + std::to_string(baudRate) +
                                     " baud, 8 data bits, no parity, 1 stop bit");
@@ -283,8 +285,10 @@ void CProgrammingLink::NoteBatchEnd(const LineBatchResult& result)
         stopped_ = true;
     } else if (result.end != End::Completed) {
         lineFailed_ = true;
-        lastError_ = result.end == End::Gone ? "Lost connection with port " + portName_
-                                             : "Can't use the control lines of port " + portName_;
+        const std::string lost = device_ ? LostConnectionText(*device_, portName_) : "";
+        lastError_ = result.end != End::Gone ? "Can't use the control lines of port " + portName_
+                     : lost.empty()          ? "Lost connection with port " + portName_
+                                             : lost;
     }
 }
 

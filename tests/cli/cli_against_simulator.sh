@@ -54,9 +54,24 @@ head -n 1 "$work/trace.txt" | grep -q "^# Kestrum wire trace: version .* --trace
 grep -qE "^ +[0-9]+\.[0-9]{3}  $port  out [0-9]+$" "$work/trace.txt"; check "trace holds bytes sent" 0 $?
 grep -qE "^ +[0-9]+\.[0-9]{3}  $port  in [0-9]+$" "$work/trace.txt"; check "trace holds bytes received" 0 $?
 grep -qE "  $port  line 115200 baud 8N1" "$work/trace.txt"; check "trace holds the line settings" 0 $?
-"$cli" load --trace "$work/no/trace.txt" -p "$port" >"$work/out" 2>"$work/err"
+"$cli" load --trace "$work/no/trace.txt" -p /dev/null >"$work/out" 2>"$work/err"
 check "unwritable trace exit status" 64 $?
-grep -q "cannot write the trace $work/no/trace.txt" "$work/err"; check "unwritable trace named" 0 $?
+grep -q "the wire trace cannot be written: $work/no/trace.txt" "$work/err"; check "unwritable trace named" 0 $?
+# A trace is never waited for nor written over an image: a named pipe is refused at once,
+# and an image of the load, under its own name or another, is a command-line mistake.
+mkfifo "$work/trace.fifo"
+timeout 20 "$cli" --trace "$work/trace.fifo" info -p /dev/null >"$work/out" 2>"$work/err"
+check "trace into a named pipe exit status" 64 $?
+grep -q "trace.fifo is not a regular file (it is a named pipe)" "$work/err"; check "trace into a named pipe named" 0 $?
+cp "$work/main.ldp" "$work/kept.ldp"
+ln "$work/main.ldp" "$work/hard.ldp"
+for trace in main.ldp hard.ldp; do
+  "$cli" load --trace "$work/$trace" -p /dev/null -r "$work/ramimage.ldr" -f "$work/main.ldp" --json >"$work/out" 2>"$work/err"
+  check "trace onto an image exit status" 64 $?
+  grep -q "{\"error\": \"the trace $work/$trace is the image $work/main.ldp of the load: tracing would overwrite it\", \"exitStatus\": 64}" "$work/out"
+  check "trace onto an image told as JSON" 0 $?
+done
+cmp -s "$work/main.ldp" "$work/kept.ldp"; check "image kept" 0 $?
 "$cli" ports --json >"$work/ports"
 check "ports --json exit status" 0 $?
 check "ports --json gives an array" "[" "$(head -c 1 "$work/ports")"
@@ -84,6 +99,27 @@ grep -q "too short" "$work/err"; check "/dev/zero not called too short" 1 $?
 timeout 30 "$cli" load -p "$port" -c soft -r <(cat "$work/ramimage.ldr") -f "$work/main.ldp" >"$work/out" 2>"$work/err"
 check "process substitution as image exit status" 9 $?
 
+# A Flash image shorter than its header is refused as an image-file error: the device keeps
+# its firmware. A missing image is found before the port is opened: not a byte on the line.
+firmware() { "$cli" info -p "$port" --json 2>/dev/null | grep -o '"firmware": "[^"]*"'; }
+printf '\377\377\377\377\024abcde' >"$work/cut.ldp"
+start_sim --device receiver --wire-log "$work/refused-wire.log"
+before=$(firmware)
+"$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/cut.ldp" >"$work/out" 2>"$work/err"
+check "header-short Flash image exit status" 9 $?
+grep -q "^Flash file $work/cut.ldp is too short (10 bytes)" "$work/err"; check "header-short Flash image named" 0 $?
+check "header-short Flash image leaves the firmware" "$before" "$(firmware)"
+start_sim --device receiver --wire-log "$work/refused-wire.log"
+for absent in "-r $work/absent.ldr -f $work/main.ldp" "-r $work/ramimage.ldr -f $work/absent.ldp"; do
+  # shellcheck disable=SC2086
+  "$cli" load -p "$port" -c soft $absent >"$work/out" 2>"$work/err"
+  check "missing image exit status" 9 $?
+  grep -q "^Can't open .* file $work/absent.ld.: No such file" "$work/err"; check "missing image named" 0 $?
+done
+kill "$sim_pid" && wait "$sim_pid"; sim_pid=""
+# The simulator's own opening of its terminal is all the log may hold.
+check "missing image: nothing on the line" "" "$(grep -vE '^#| open | close$| rate 38400$' "$work/refused-wire.log")"
+
 # A reader that goes away, or a terminal that hangs up, does not end the load.
 mkdir -p "$work/v2" "$work/v3"
 "$sim" --write-images "$work/v2" --flash-version "9.8 piped" >/dev/null
@@ -97,9 +133,23 @@ load_with_signal HUP 1 -c soft -r "$work/v3/ramimage.ldr" -f "$work/v3/main.ldp"
 check "hang-up exit status" 0 $?
 check "hang-up result" "Loading completed" "$(cat "$work/out")"
 
+# A network server that answers the open and then goes silent is said to have stopped
+# answering, also as the reason in the summary, and every wait on it ends.
+start_sim --device receiver --rfc2217 0 --rfc2217-silent-after-open
+peer=${port#rfc2217://}
+timeout 60 "$cli" load -p "$port" -c soft -r "$work/ramimage.ldr" -f "$work/main.ldp" --json >"$work/out" 2>"$work/err"
+check "silent server: load exit status" 8 $?
+grep -q "\"status\": \"Lost connection with port $port: the server at $peer stopped answering" "$work/out"
+check "silent server: the reason in the summary" 0 $?
+timeout 60 "$cli" info -p "$port" >"$work/out" 2>"$work/err"
+check "silent server: info exit status" 1 $?
+grep -q "^Lost connection with port $port: the server at $peer stopped answering" "$work/err"
+check "silent server: info says why" 0 $?
+
 "$cli" load -p /dev/does-not-exist >"$work/out" 2>"$work/err"
 check "missing port exit status" 64 $?
-"$cli" load -s 12345 -p "$port" >"$work/out" 2>"$work/err"
+"$cli" load -s 12345 -p "$port" --json >"$work/out" 2>"$work/err"
 check "bad speed exit status" 64 $?
+check "bad speed told as JSON" '{"error": "speed 12345 is not one of 600, 1200, ... 460800", "exitStatus": 64}' "$(cat "$work/out")"
 
 report

@@ -1,3 +1,4 @@
+#include "cli/c_cli_reporter.h"
 #include "cli/c_terminal_display.h"
 #include "cli/cli_arguments.h"
 #include "cli/cli_config.h"
@@ -6,6 +7,7 @@
 #include "app/temp_dir.h"
 #include "cli/caught_output.h"
 #include "link/pty_pair.h"
+#include "platform/c_wire_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -173,4 +175,23 @@ TEST(SeveralPorts, TerminalDisplayKeepsALineForEachPort)
                         "/dev/ttyUSB10  Error in Flash file loading\n"),
               std::string::npos)
         << text;
+}
+
+// A wire trace that stops early is said once, as the program's own line, not a port's.
+TEST(SeveralPorts, TraceThatStopsEarlyIsSaidOnceAsTheProgramsLine)
+{
+    TempDir dir;
+    CaughtOutput out;
+    {
+        CCliReporter reporter(out.File(), {"/dev/ttyUSB0", "/dev/ttyUSB1"});
+        std::string error;
+        auto trace = CWireTrace::Create(dir / "trace.txt", "test", error, {.behindBytes = 8});
+        ASSERT_NE(trace, nullptr) << error;
+        const uint8_t bytes[6] = {};
+        for (int i = 0; i < 3; ++i)
+            trace->Record(trace->PortNumber("/dev/ttyUSB0"), CWireTrace::Kind::Out, bytes, sizeof bytes);
+        reporter.Refresh();
+    }
+    EXPECT_EQ(out.Text(), "The wire trace " + (dir / "trace.txt") +
+                              " is incomplete: more than 8 bytes of it waited to be written; tracing has stopped\n");
 }

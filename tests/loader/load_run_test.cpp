@@ -129,13 +129,6 @@ TEST_F(LoadRun, FlashImageSizesAtAndAroundTheBlockLength)
         EXPECT_EQ(model_->FlashContents(), image) << payload;
         UnregisterSimPort(portName_);
     }
-    // An empty Flash file goes out as the end frame alone, when nothing checks its identifier.
-    StartReceiver(PowerOnAfter(200));
-    auto empty = Request(kPowerOnCapture, RamFile({false, 20, "", 50}), WriteFile("empty.ldp", {}));
-    empty->checkFlash = false;
-    EXPECT_EQ(Run(*empty), LOAD_OK);
-    EXPECT_EQ(model_->LoadsCompleted(), 1);
-    EXPECT_TRUE(model_->FlashContents().empty());
 }
 
 TEST_F(LoadRun, ResentFrameIsAcceptedAndThreeRefusalsFail)
@@ -232,6 +225,7 @@ TEST_F(LoadRun, BootLoaderRefusalsEndWithTheirCodes)
 TEST_F(LoadRun, UnusableImagesEndTheRunBeforeAnyCapture)
 {
     StartReceiver();
+    const std::string firmware = model_->FirmwareVersion();
     LastTexts texts(status_);
     auto missing = Request(kSoftBreakCapture, dir_ + "/absent.ldr", "");
     EXPECT_EQ(Run(*missing), LOAD_FILE_ERROR);
@@ -240,7 +234,21 @@ TEST_F(LoadRun, UnusableImagesEndTheRunBeforeAnyCapture)
     EXPECT_TRUE(texts.Saw("RAM file " + dir_ + "/short.ldr is too short (12 bytes): an image has a 20-byte header"));
     auto missingFlash = Request(kSoftBreakCapture, RamFile(), dir_ + "/absent.ldp");
     EXPECT_EQ(Run(*missingFlash), LOAD_FILE_ERROR);
+    // A Flash image shorter than its header would go out as a lone end frame and leave
+    // the device without firmware, even one whose identifier passes the check.
+    const std::vector<uint8_t> headerCut = {0xFF, 0xFF, 0xFF, 0xFF, 20, 1, 2, 3, 4, 5};
+    for (const auto& [name, bytes] : {std::pair{"cut.ldp", headerCut}, std::pair{"empty.ldp", std::vector<uint8_t>{}}}) {
+        for (const bool check : {true, false}) {
+            auto shortFlash = Request(kSoftBreakCapture, RamFile(), WriteFile(name, bytes));
+            shortFlash->checkFlash = check;
+            EXPECT_EQ(Run(*shortFlash), LOAD_FILE_ERROR) << name << " checked " << check;
+            EXPECT_TRUE(texts.Saw("Flash file " + dir_ + "/" + name + " is too short (" +
+                                  std::to_string(bytes.size()) + " bytes): an image has a 20-byte header"));
+        }
+    }
     EXPECT_EQ(model_->CurrentMode(), ReceiverModel::Mode::Firmware) << "nothing reached the device";
+    EXPECT_EQ(model_->LoadsCompleted(), 0);
+    EXPECT_EQ(model_->FirmwareVersion(), firmware);
 }
 
 TEST_F(LoadRun, CancelBeforeThePortOpensAndDuringCapture)

@@ -125,6 +125,9 @@ TEST(Rfc2217Client, RefusedConnectionSaysSo)
     EXPECT_NE(device.OpenErrorText().find("connection refused"), std::string::npos) << device.OpenErrorText();
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(device.Wait(ISerialDevice::kReadable, -1), ISerialDevice::kGone);
+    // An IPv6 address is named as given, in its brackets (whether or not this machine has IPv6).
+    EXPECT_FALSE(device.Open("rfc2217://[::1]:1"));
+    EXPECT_NE(device.OpenErrorText().find(" [::1]:1"), std::string::npos) << device.OpenErrorText();
 }
 
 // The connection is taken by the system but nothing ever answers.
@@ -211,11 +214,30 @@ TEST(Rfc2217Client, ServerThatStopsAnsweringEndsWaitsPromptly)
     const auto took = Timed([&] { read = device.GetModemStatus(dsr, cts); });
     EXPECT_FALSE(read);
     EXPECT_LT(took, std::chrono::seconds(10));
-    EXPECT_NE(device.OpenErrorText().find("did not answer"), std::string::npos) << device.OpenErrorText();
+    EXPECT_NE(device.OpenErrorText().find("stopped answering"), std::string::npos) << device.OpenErrorText();
     EXPECT_EQ(device.Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, -1) & ISerialDevice::kGone,
               ISerialDevice::kGone);
     EXPECT_FALSE(device.ApplySettings(SerialLineSettings{}));
     EXPECT_FALSE(device.GetModemStatus(dsr, cts));
+}
+
+// A server that goes silent after the open is found even while nobody asks it anything:
+// a receive wait without a time limit ends, and the reason says what happened.
+TEST(Rfc2217Client, ServerThatGoesSilentIsFoundWhileNobodyAsks)
+{
+    MutableServer server;
+    Rfc2217SerialDevice::Timing timing = kQuick;
+    timing.silenceMs = 200;
+    Rfc2217SerialDevice device(timing);
+    ASSERT_TRUE(device.Open(server.Url())) << device.OpenErrorText();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(device.Wait(0, 0), 0) << "a server that answers stays: " << device.OpenErrorText();
+    server.GoQuiet();
+    const int got = device.Wait(ISerialDevice::kReadable | ISerialDevice::kReleased, 30000);
+    EXPECT_EQ(got & ISerialDevice::kGone, ISerialDevice::kGone);
+    EXPECT_NE(device.OpenErrorText().find("the server at 127.0.0.1:"), std::string::npos) << device.OpenErrorText();
+    EXPECT_NE(device.OpenErrorText().find("stopped answering: nothing came from it for"), std::string::npos)
+        << device.OpenErrorText();
 }
 
 TEST(Rfc2217Client, ReleaseEndsOnlyAWaitThatWatchesForIt)
@@ -245,7 +267,7 @@ TEST(Rfc2217Client, ServerThatStopsAnsweringMidBatchIsDetected)
     const auto took = Timed([&] { result = device.RunLineBatch(batch, {}); });
     EXPECT_EQ(result.end, LineBatchResult::End::Gone);
     EXPECT_EQ(result.reads.size(), 40u);
-    EXPECT_NE(result.error.find("did not answer"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find("stopped answering"), std::string::npos) << result.error;
     EXPECT_LT(took, std::chrono::seconds(10));
     EXPECT_EQ(device.RunLineBatch(batch, {}).end, LineBatchResult::End::Gone) << "the device counts as gone";
 }

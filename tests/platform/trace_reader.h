@@ -21,6 +21,16 @@ struct TraceRecord {
     bool IsData(const char* direction) const { return what.starts_with(std::string(direction) + " "); }
 };
 
+// A text's lines, without their line ends.
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 inline std::vector<TraceRecord> ReadTrace(const std::string& path)
 {
     constexpr size_t kHexStart = 12 + 4 + 2; // indent, offset, two spaces

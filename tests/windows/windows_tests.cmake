@@ -11,7 +11,7 @@ set(windows_posix_only_tests "/(c_settings_file_test|port_list_test|interrupt_wa
 line_error_log_test|network_port_open_test|serial_device_factory_test|serial_port_diagnosis_test|\
 serial_port_lines_test|serial_port_test|image_header_test|load_images_test|load_run_test|network_open_test|\
 reply_handling_test|port_diagnosis_test|rfc2217_client_test|serial_line_batch_test|device_info_query_test|\
-display_unit_run_test|low_latency_test|low_latency_load_test)\\.cpp$")
+display_unit_run_test|low_latency_test|low_latency_load_test|wire_trace_files_test)\\.cpp$")
 
 # Skipped by name in the Windows run, besides the slow real-time cases:
 # - their subject is Linux alone: ports named by /dev paths (on Windows "-p /dev/ttyUSB0"
