@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "line_call_time.h"
 #include "platform/serial_device.h"
 
 using namespace kestrum;
@@ -57,8 +58,7 @@ private:
     bool Call()
     {
         ++calls_;
-        if (callTime_.count() > 0)
-            std::this_thread::sleep_for(callTime_);
+        test::SpendLineCallTime(callTime_);
         return !Pulled();
     }
 
