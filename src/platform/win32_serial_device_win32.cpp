@@ -164,8 +164,9 @@ struct Win32SerialDevice::Overlapped {
     HANDLE Event() const { return record.hEvent; }
 
     // The event is up while the operation is still pending: Wine can signal it late for
-    // an operation that ended before this one began. Left up, it would end every wait on
-    // it at once, for ever; the operation's own end raises it again.
+    // an operation that ended before this one began. Left up, it ended every wait on it at
+    // once, for ever: a wait without a time-out spun and never saw its release (a load's
+    // end hung). The operation's own end raises it again.
     void ForgetStaleSignal()
     {
         ::ResetEvent(record.hEvent);
@@ -267,8 +268,8 @@ bool Win32SerialDevice::IsOpen() const
 
 // Every operation still pending is ended and waited for, within a bound, before the
 // handle goes: the driver writes into our records until then. CancelIoEx ends those of
-// every thread (the receive worker armed the WaitCommEvent); CancelIo ends only this
-// thread's, and a wait without bound there hung a load's end under Wine.
+// every thread (the receive worker armed the WaitCommEvent, CancelIo would leave it), and
+// the wait is bounded, so a driver that never reports an end cannot hold the close.
 void Win32SerialDevice::Close()
 {
     if (!IsOpen())
