@@ -10,8 +10,6 @@
 #include <QPushButton>
 #include <QTimerEvent>
 
-#include <filesystem>
-
 #include "app/c_kestrum_app.h"
 #include "gui/c_lamp_ctrl.h"
 #include "gui/c_path_combo_box.h"
@@ -24,8 +22,6 @@
 #include "pages/c_ps_device.h"
 #include "pages/c_ps_loader.h"
 #include "platform/message_pump.h"
-#include "protocol/c_receiver_link.h"
-#include "vdk/display_unit_run.h"
 
 namespace kestrum {
 
@@ -33,8 +29,6 @@ namespace {
 
 const QStringList kCaptureMethods = {QStringLiteral("Power On Capture"), QStringLiteral("Soft Break Capture"),
                                      QStringLiteral("Hardware Reset")};
-constexpr int kSoftBreak = 1;
-constexpr int kCaptureFailed = 3;  // StartLoad's and the loader's "can't capture"
 
 // Layout in dialog units, inside the 278 by 122 page.
 constexpr int kGroupTop = 24;
@@ -43,13 +37,6 @@ constexpr int kRamRow = kGroupTop + 14;
 constexpr int kFlashRow = kGroupTop + 36;
 constexpr int kBoxLeft = 72;
 constexpr int kBoxWidth = 138;
-
-// What a directory search finds: anything at all under that name.
-bool Exists(const std::string& path)
-{
-    std::error_code error;
-    return !path.empty() && std::filesystem::exists(path, error);
-}
 
 std::string Text(const CPathComboBox* box)
 {
@@ -60,7 +47,7 @@ std::string Text(const CPathComboBox* box)
 
 CPSProgram::CPSProgram(CPSLoader& sheet)
     : CPSPage(sheet, QStringLiteral("Program")), cancel_(std::make_shared<CEvent>(CEvent::ResetMode::Auto)),
-      session_(status_), progressSteps_(std::make_shared<std::atomic<int>>(0))
+      receiverFlow_(status_, cancel_), displayUnitFlow_(cancel_)
 {
     status_.LinkTo(sheet.MainStatus());
     settings_.LoadProgramSettings(App().Settings());
@@ -69,7 +56,7 @@ CPSProgram::CPSProgram(CPSLoader& sheet)
 CPSProgram::~CPSProgram()
 {
     capturing_.reset();
-    session_.Stop();
+    receiverFlow_.StopAndWait();
     if (App().SaveSettingsOnExit())
         settings_.SaveProgramSettings(App().Settings());
 }
@@ -81,7 +68,7 @@ int CPSProgram::Kind() const
 
 bool CPSProgram::Done() const
 {
-    return !session_.Running() && !displayUnitRunning_ && !starting_;
+    return !receiverFlow_.Busy() && !displayUnitFlow_.Running();
 }
 
 // --- controls ---------------------------------------------------------------------------
@@ -341,7 +328,7 @@ void CPSProgram::SetLamp(int type, bool flag)
 // as the run recorded them when it started.
 void CPSProgram::ShowCapturingDialog(bool show, int countdownMs)
 {
-    if (!show || !captureDialogAllowed_) {
+    if (!show || !receiverFlow_.CaptureDialogAllowed()) {
         capturing_.reset();
         return;
     }
@@ -369,7 +356,6 @@ void CPSProgram::OnLoad()
     if (!Done() || !Initialised() || Sheet().Device().Busy())
         return;
     status_.SetStatus("");
-    retries_ = 0;
     cancel_->Reset();
     const int kind = Kind();
     if (kind == 0)
@@ -384,31 +370,15 @@ void CPSProgram::LoadReceiver()
 {
     const std::string ram = Text(ramBox_);
     const std::string flash = Text(flashBox_);
-    if (ram.empty()) {
-        status_.SetStatus("Enter the RAM file path");
+    const CReceiverLoadFlow::FileCheck check = receiverFlow_.CheckReceiverFiles(ram, flash);
+    if (check.remember) {
+        RememberFile(CProgramSettings::kRamHistory, ram);
+        RememberFile(CProgramSettings::kFlashHistory, flash);
+    }
+    if (!check.Passed()) {
+        status_.SetStatus(check.complaint);
         return;
     }
-    if (flash.empty()) {
-        status_.SetStatus("Enter the Flash file path");
-        return;
-    }
-    const auto toFront = [this, &ram, &flash] {
-        AddToHistory(CProgramSettings::kRamHistory, ram, true);
-        AddToHistory(CProgramSettings::kFlashHistory, flash, true);
-        SelectEntry(CProgramSettings::kRamHistory, 0);
-        SelectEntry(CProgramSettings::kFlashHistory, 0);
-    };
-    toFront();
-    if (!Exists(ram)) {
-        status_.SetStatus("Can't open RAM file");
-        return;
-    }
-    if (!Exists(flash)) {
-        status_.SetStatus("Can't open Flash file");
-        return;
-    }
-    requestRam_ = ram;
-    requestFlash_ = flash;
     GreyLamps();
     BeginRun();
 }
@@ -416,22 +386,23 @@ void CPSProgram::LoadReceiver()
 // This flow reports in message boxes, where the receiver's reports in the status bar.
 void CPSProgram::LoadPowerBoard()
 {
-    requestFlash_.clear();
     const std::string image = Text(ramBox_);
-    if (image.empty()) {
-        QMessageBox::information(this, window()->windowTitle(), QStringLiteral("Enter the Flash file path"));
+    const CReceiverLoadFlow::FileCheck check = receiverFlow_.CheckPowerBoardImage(image);
+    if (!check.Passed()) {
+        QMessageBox::information(this, window()->windowTitle(), QString::fromStdString(check.complaint));
         return;
     }
-    if (!Exists(image)) {
-        QMessageBox::information(this, window()->windowTitle(), QStringLiteral("Can't open Flash file"));
-        return;
-    }
-    requestRam_ = image;
-    AddToHistory(CProgramSettings::kPowerHistory, image, true);
-    SelectEntry(CProgramSettings::kPowerHistory, 0);
+    RememberFile(CProgramSettings::kPowerHistory, image);
     // The RAM lamp turns blue when the board has taken the image as its own, as a receiver's does.
     GreyLamps();
     BeginRun();
+}
+
+// The path goes to the front of its history and is selected there.
+void CPSProgram::RememberFile(int history, const std::string& path)
+{
+    AddToHistory(history, path, true);
+    SelectEntry(history, 0);
 }
 
 // Every input but "&Cancel" off, the other pages too, then the start on the next turn of
@@ -441,36 +412,23 @@ void CPSProgram::BeginRun()
     EnableControls(false);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
-    retries_ = captureList_->currentIndex() == kSoftBreak ? kSoftBreakRetries : 0;
-    QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_START_LOAD, retries_, 0));
+    receiverFlow_.Arm(captureList_->currentIndex());
+    QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_START_LOAD, 0, 0));
 }
 
 void CPSProgram::customEvent(QEvent* event)
 {
     if (event->type() == CPrivateMessageEvent::TypeOf(WM_START_LOAD)) {
-        OnStartLoad(static_cast<int>(static_cast<CPrivateMessageEvent*>(event)->WParam()));
+        OnStartLoad();
         return;
     }
     CPSPage::customEvent(event);
 }
 
-// A soft break that cannot reach the receiver falls back once to power-on capture,
-// without the Capturing dialog, which only the user's own choice shows.
-void CPSProgram::OnStartLoad(int retries)
+void CPSProgram::OnStartLoad()
 {
-    retries_ = retries;
     const int method = std::max(0, captureList_->currentIndex());
-    captureDialogAllowed_ = true;
-    // The start may talk to the receiver for a while, with the window alive: a close of the
-    // main window meanwhile must find the page busy.
-    starting_ = true;
-    int started = StartLoad(method);
-    if (started != CLoadSession::kStarted && method == kSoftBreak && retries_ > 0 &&
-        started == CLoadSession::kConnectFailed) {
-        captureDialogAllowed_ = false;
-        started = StartLoad(0);
-    }
-    starting_ = false;
+    const int started = receiverFlow_.Start(method, MakeSetup());
     if (started == CLoadSession::kStarted) {
         pollTimer_.start(kPollTimerMs, this);
         progressTimer_.start(kProgressTimerMs, this);
@@ -480,25 +438,26 @@ void CPSProgram::OnStartLoad(int retries)
     EnableControls(true);
     EnableOtherPages(true);
     GreyLamps();
-    Q_EMIT LoadFinished(started == CLoadSession::kConnectAborted ? LOAD_ABORTED : LOAD_GENERIC_ERROR);
+    Q_EMIT LoadFinished(CReceiverLoadFlow::ResultOfFailedStart(started));
 }
 
-LoadSetup CPSProgram::MakeSetup() const
+// What the page and the other pages tell the load; the flow adds the files and the cancel
+// event. The Capturing dialog goes over the page down to its "Firmware" group.
+LoadSetup CPSProgram::MakeSetup()
 {
+    const QPoint topLeft = mapToGlobal(QPoint(0, 0));
+    const QPoint groupBottom = firmware_->mapToGlobal(QPoint(0, firmware_->height() - 1));
+    captureArea_ = {topLeft.x(), topLeft.y(), topLeft.x() + width() - 1, groupBottom.y()};
     PortSettings port;
     Sheet().Connection().GetPortSettings(port);
     LoadSetup setup;
     setup.portName = port.port;
     setup.baudRate = static_cast<uint32_t>(port.speed);
     setup.flowControl = port.handshaking;
-    setup.ramPath = requestRam_;
-    setup.flashPath = requestFlash_;
     setup.deviceKind = Kind();
     setup.softBreakVariant = settings_.SoftBreakVariant();
     setup.captureArea = captureArea_;
     setup.statusLink = Sheet().MainStatus();
-    setup.cancel = cancel_;
-    setup.progress = [steps = progressSteps_] { ++*steps; };
     setup.setRange = [this](int steps) {
         progress_->SetRange(0, steps);
         progress_->SetStep(1);
@@ -512,22 +471,12 @@ LoadSetup CPSProgram::MakeSetup() const
     return setup;
 }
 
-// The area the Capturing dialog goes over: the page down to its "Firmware" group.
-int CPSProgram::StartLoad(int method)
-{
-    const QPoint topLeft = mapToGlobal(QPoint(0, 0));
-    const QPoint groupBottom = firmware_->mapToGlobal(QPoint(0, firmware_->height() - 1));
-    captureArea_ = {topLeft.x(), topLeft.y(), topLeft.x() + width() - 1, groupBottom.y()};
-    *progressSteps_ = 0;
-    return session_.StartLoad(method, MakeSetup());
-}
-
 void CPSProgram::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == pollTimer_.timerId()) {
         OnPollTimer();
     } else if (event->timerId() == progressTimer_.timerId()) {
-        progress_->SetPos(progressSteps_->load());
+        progress_->SetPos(receiverFlow_.ProgressSteps());
     } else {
         CPSPage::timerEvent(event);
     }
@@ -537,23 +486,21 @@ void CPSProgram::OnPollTimer()
 {
     if (!Done())
         return;
-    progress_->SetPos(progressSteps_->load());
-    const int result = session_.Request()->Result();
-    session_.Join();
-    if (result == LOAD_CANT_CAPTURE && --retries_ > 0) {
+    progress_->SetPos(receiverFlow_.ProgressSteps());
+    const CReceiverLoadFlow::Outcome outcome = receiverFlow_.TakeOutcome();
+    if (outcome.next == CReceiverLoadFlow::Next::Retry) {
         pollTimer_.stop();
         progressTimer_.stop();
-        OnStartLoad(retries_);
+        OnStartLoad();
         return;
     }
-    FinishLoad(result);
+    FinishLoad(outcome.result);
 }
 
 void CPSProgram::FinishLoad(int result)
 {
     pollTimer_.stop();
     progressTimer_.stop();
-    retries_ = 0;
     EnableControls(true);
     EnableOtherPages(true);
     // A failure keeps the load's own last text, which says more than the result's.
@@ -581,20 +528,15 @@ bool CPSProgram::StopLoad()
     pollTimer_.stop();
     if (!Done()) {
         cancel_->Set();
-        if (session_.Request())
-            session_.Request()->RequestStop();
-        for (int wait = 0; wait < 2 && session_.Running(); ++wait)
-            session_.Request()->WaitDone(50);
+        receiverFlow_.RequestStop();
     }
-    if (!session_.Running())
-        session_.Join();
+    receiverFlow_.JoinEnded();
     return Done();
 }
 
 // --- the VDK-1 -----------------------------------------------------------------------------
 
-// Runs on this thread; the run's waits keep the window alive, so "&Cancel" and a close of
-// the main window are served meanwhile (both only signal the cancel event).
+// The run's waits keep the window alive meanwhile.
 void CPSProgram::LoadDisplayUnit()
 {
     status_.SetStatus("");
@@ -602,30 +544,21 @@ void CPSProgram::LoadDisplayUnit()
     flashLamp_->SetCell(CLampCtrl::Colour::Blue, CLampCtrl::Shade::Bright);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
-    // A press of "&Cancel" left over from before must not stop this run.
-    cancel_->Reset();
     PortSettings port;
     Sheet().Connection().GetPortSettings(port);
-    DisplayUnitRunRequest request;
-    request.portName = port.port;
-    request.lines = settings_.DisplayUnitLines();
-    request.cancel = cancel_.get();
-    request.waits = timings_.displayUnit;
-    request.callbacks.status = [this](const std::string& text) { status_.SetStatus(text); };
-    request.callbacks.lamp = [this](FlashLamp lamp) { SetLamp(1, lamp == FlashLamp::TransferRunning); };
-    request.callbacks.showProgressText = [this] { progress_->ShowText(true); };
-    request.callbacks.progress = [this](uint32_t counter) {
-        progress_->SetPos(static_cast<int>(uint64_t{counter} * 100 / kDisplayUnitProgressEnd));
+    CDisplayUnitLoadFlow::Job job{port.port, settings_.DisplayUnitLines(), timings_.displayUnit, {}, {}};
+    job.callbacks.status = [this](const std::string& text) { status_.SetStatus(text); };
+    job.callbacks.lamp = [this](FlashLamp lamp) { SetLamp(1, lamp == FlashLamp::TransferRunning); };
+    job.callbacks.showProgressText = [this] { progress_->ShowText(true); };
+    job.callbacks.progress = [this](uint32_t counter) {
+        progress_->SetPos(CDisplayUnitLoadFlow::ProgressPercent(counter));
     };
+    job.started = [this] { Q_EMIT LoadStarted(); };
     progress_->SetRange(0, 100);
     progress_->SetPos(0);
-    displayUnitRunning_ = true;
-    Q_EMIT LoadStarted();
-    const DisplayUnitRunOutcome outcome = RunDisplayUnitLoad(request);
-    displayUnitRunning_ = false;
+    const int result = displayUnitFlow_.Run(std::move(job));
     EnableOtherPages(true);
     EnableControls(true);
-    const int result = outcome.success ? LOAD_OK : LOAD_GENERIC_ERROR;
     Q_EMIT LoadFinished(result);
     CloseIfExitAfterLoad(result);
 }

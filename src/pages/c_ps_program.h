@@ -3,14 +3,15 @@
 #include <QBasicTimer>
 
 #include <array>
-#include <atomic>
 #include <memory>
 #include <string>
 
 #include "link/c_status_channel.h"
 #include "loader/c_load_session.h"
+#include "pages/c_display_unit_load_flow.h"
 #include "pages/c_program_settings.h"
 #include "pages/c_ps_page.h"
+#include "pages/c_receiver_load_flow.h"
 #include "protocol/protocol_timing.h"
 #include "vdk/vdk_waits.h"
 
@@ -27,16 +28,18 @@ class CPathComboBox;
 class CTextProgressCtrl;
 
 // The Program page: the capture method and the image files of the chosen device kind,
-// "&Load" and "&Cancel", two lamps and a progress bar. A receiver or power-board load runs
-// on the loader's worker thread, which the page polls every 500 ms; a VDK-1 is programmed
-// on this thread, with the window kept alive by the run's message pumping.
+// "&Load" and "&Cancel", two lamps and a progress bar. The page shows and drives two
+// flows that hold the rules of a run: a receiver or power-board load (CReceiverLoadFlow)
+// runs on the loader's worker thread, which the page polls every 500 ms; a VDK-1
+// (CDisplayUnitLoadFlow) is programmed on this thread, with the window kept alive by the
+// run's message pumping.
 class CPSProgram : public CPSPage {
     Q_OBJECT
 
 public:
     static constexpr int kPollTimerMs = 500;
     static constexpr int kProgressTimerMs = 100;
-    static constexpr int kSoftBreakRetries = 3;
+    static constexpr int kSoftBreakRetries = CReceiverLoadFlow::kSoftBreakRetries;
 
     // The waits of the loads this page starts; the program uses the defaults, tests
     // shorten them.
@@ -108,10 +111,10 @@ private:
     void LoadReceiver();
     void LoadPowerBoard();
     void LoadDisplayUnit();
+    void RememberFile(int history, const std::string& path);
     void BeginRun();
-    void OnStartLoad(int retries);
-    int StartLoad(int method);
-    LoadSetup MakeSetup() const;
+    void OnStartLoad();
+    LoadSetup MakeSetup();
     void OnPollTimer();
     void FinishLoad(int result);
     void CloseIfExitAfterLoad(int result);
@@ -123,17 +126,11 @@ private:
     CProgramSettings settings_;
     Timings timings_;
     std::array<int, 4> selected_{};
-    std::string requestRam_;
-    std::string requestFlash_;
-    int retries_ = 0;
-    bool captureDialogAllowed_ = false;
-    bool displayUnitRunning_ = false;
-    bool starting_ = false;
     int lastKindShown_ = -1;
     std::shared_ptr<CEvent> cancel_;
     CStatusChannel status_;
-    CLoadSession session_;
-    std::shared_ptr<std::atomic<int>> progressSteps_;
+    CReceiverLoadFlow receiverFlow_;
+    CDisplayUnitLoadFlow displayUnitFlow_;
     CaptureArea captureArea_;
     QBasicTimer pollTimer_;
     QBasicTimer progressTimer_;

@@ -99,8 +99,10 @@ TEST_F(LoadWire, HandshakeStartsNoSoonerThan200MsAfterTheBootLoadersAnswer)
 
 TEST_F(LoadWire, SoftBreakSendsTheResetCommandOncePerPeriodUntilTheCaptureLimit)
 {
-    // A limit half a period past the last reset's time leaves each pass's lateness half a
-    // period to spare: once at the start, then after each period, and never at the limit.
+    // Once at the start, then after each period, and never at the limit. A pass that is
+    // late (a busy machine) delays every later reset, so the count may fall short of the
+    // quiet machine's by one; what must hold is that no period passes without a reset
+    // until the limit is near, and none follows another sooner than a period.
     struct Case {
         int periodMs;
         int limitMs;
@@ -122,11 +124,14 @@ TEST_F(LoadWire, SoftBreakSendsTheResetCommandOncePerPeriodUntilTheCaptureLimit)
 
         const wire::Timeline sent = FromPc();
         const std::vector<size_t> resets = sent.Find(kResetCommand);
-        EXPECT_EQ(resets.size(), c.resets) << c.periodMs;
         ASSERT_FALSE(resets.empty());
+        EXPECT_LE(resets.size(), c.resets) << c.periodMs;
+        EXPECT_GE(resets.size() + 1, c.resets) << c.periodMs;
         EXPECT_EQ(resets.front(), 0u) << "the first reset comes before any fill";
         for (size_t i = 1; i < resets.size(); ++i)
             EXPECT_GE(Ms(sent.at[resets[i]] - sent.at[resets[i - 1]]), Pause(c.periodMs)) << i;
+        const int64_t lastReset = Ms(sent.at[resets.back()] - sent.at[resets.front()]);
+        EXPECT_LT(c.limitMs - lastReset, 2 * c.periodMs) << "a period went by without a reset";
         std::string between = sent.bytes;
         for (size_t i = resets.size(); i-- > 0;)
             between.erase(resets[i], kResetCommand.size());
