@@ -1,8 +1,8 @@
 // Draws the desktop program's pictures (logo, window icon, lamp strip) and the icon the
 // desktop's menu shows for it, at the sizes of the hicolor theme, as PNG files. The pictures
-// are committed under src/gui/resources and packaging/icons; run this after changing a
+// are committed under src/widgets/resources and packaging/icons; run this after changing a
 // drawing:
-//   build/src/gui/art_gen src/gui/resources packaging/icons
+//   build/src/gui/art_gen src/widgets/resources packaging/icons
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>

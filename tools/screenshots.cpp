@@ -14,9 +14,7 @@
 #include <functional>
 
 #include "app/c_kestrum_app.h"
-#include "gui/c_about_dlg.h"
 #include "gui/c_kestrum_view.h"
-#include "gui/c_lamp_ctrl.h"
 #include "gui/c_main_frame.h"
 #include "gui/c_qt_message_hooks.h"
 #include "pages/c_capturing_dialog.h"
@@ -26,6 +24,8 @@
 #include "sim/image_layout.h"
 #include "sim/receiver_model.h"
 #include "sim/sim_port_registry.h"
+#include "widgets/c_about_dlg.h"
+#include "widgets/c_lamp_ctrl.h"
 
 using namespace kestrum;
 

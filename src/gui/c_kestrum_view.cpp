@@ -7,14 +7,14 @@
 #include "app/c_kestrum_app.h"
 #include "app/ignored_options.h"
 #include "app/port_list.h"
-#include "gui/c_dialog_units.h"
-#include "gui/c_private_message_event.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_device.h"
 #include "pages/c_ps_loader.h"
 #include "pages/c_ps_program.h"
 #include "platform/closing_flag.h"
 #include "platform/message_pump.h"
+#include "widgets/c_dialog_units.h"
+#include "widgets/c_private_message_event.h"
 
 namespace kestrum {
 

@@ -15,13 +15,13 @@
 
 #include "app/c_kestrum_app.h"
 #include "app/program_identity.h"
-#include "gui/c_about_dlg.h"
 #include "gui/c_kestrum_view.h"
-#include "gui/c_private_message_event.h"
 #include "gui/c_qt_message_hooks.h"
 #include "platform/closing_flag.h"
 #include "platform/local_time.h"
 #include "platform/message_pump.h"
+#include "widgets/c_about_dlg.h"
+#include "widgets/c_private_message_event.h"
 
 namespace kestrum {
 

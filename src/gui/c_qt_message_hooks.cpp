@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "gui/c_private_message_event.h"
-#include "gui/c_pump_pause.h"
 #include "platform/message_pump.h"
+#include "widgets/c_private_message_event.h"
+#include "widgets/c_pump_pause.h"
 
 namespace kestrum {
 

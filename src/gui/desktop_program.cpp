@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#include "gui/c_about_dlg.h"
 #include "gui/c_main_frame.h"
 #include "gui/c_qt_message_hooks.h"
 #include "platform/c_wire_trace.h"
+#include "widgets/c_about_dlg.h"
 
 namespace kestrum {
 

@@ -4,9 +4,9 @@
 #include <QPushButton>
 #include <QTimerEvent>
 
-#include "gui/c_dialog_units.h"
-#include "gui/c_text_progress_ctrl.h"
 #include "platform/tick_count.h"
+#include "widgets/c_dialog_units.h"
+#include "widgets/c_text_progress_ctrl.h"
 
 namespace kestrum {
 

@@ -1,10 +1,10 @@
 #include "pages/c_ps_loader.h"
 
 #include "app/program_identity.h"
-#include "gui/c_pump_pause.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_device.h"
 #include "pages/c_ps_program.h"
+#include "widgets/c_pump_pause.h"
 
 namespace kestrum {
 

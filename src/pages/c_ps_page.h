@@ -3,7 +3,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "gui/c_dialog_units.h"
+#include "widgets/c_dialog_units.h"
 
 namespace kestrum {
 

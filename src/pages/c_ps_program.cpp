@@ -11,17 +11,17 @@
 #include <QTimerEvent>
 
 #include "app/c_kestrum_app.h"
-#include "gui/c_lamp_ctrl.h"
-#include "gui/c_path_combo_box.h"
-#include "gui/c_private_message_event.h"
-#include "gui/c_pump_pause.h"
-#include "gui/c_text_progress_ctrl.h"
 #include "loader/load_result.h"
 #include "pages/c_capturing_dialog.h"
 #include "pages/c_ps_connection.h"
 #include "pages/c_ps_device.h"
 #include "pages/c_ps_loader.h"
 #include "platform/message_pump.h"
+#include "widgets/c_lamp_ctrl.h"
+#include "widgets/c_path_combo_box.h"
+#include "widgets/c_private_message_event.h"
+#include "widgets/c_pump_pause.h"
+#include "widgets/c_text_progress_ctrl.h"
 
 namespace kestrum {
 
@@ -412,7 +412,7 @@ void CPSProgram::BeginRun()
     EnableControls(false);
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
-    receiverFlow_.Arm(captureList_->currentIndex());
+    receiverFlow_.Begin(captureList_->currentIndex());
     QCoreApplication::postEvent(this, new CPrivateMessageEvent(WM_START_LOAD, 0, 0));
 }
 

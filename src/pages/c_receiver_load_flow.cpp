@@ -50,7 +50,7 @@ CReceiverLoadFlow::FileCheck CReceiverLoadFlow::CheckPowerBoardImage(const std::
     return {"", true};
 }
 
-void CReceiverLoadFlow::Arm(int captureMethod)
+void CReceiverLoadFlow::Begin(int captureMethod)
 {
     retries_ = captureMethod == kSoftBreakCapture ? kSoftBreakRetries : 0;
 }

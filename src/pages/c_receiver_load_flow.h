@@ -15,9 +15,11 @@ namespace kestrum {
 // capture retries, the end and the stop. The page supplies the setup of each attempt and
 // shows what this object decides; the load itself runs on the session's worker thread.
 //
-// A run goes through three steps the page calls in turn: Check...() before anything
-// starts, Start() (again for each capture retry), and TakeOutcome() once the worker is
-// done; a step that belongs before or after the load goes into the matching one.
+// A run goes through steps the page calls in turn: Check...() before anything starts,
+// Begin() once per run, Start() for each attempt (a capture retry is another attempt),
+// and TakeOutcome() once the worker is done, which ends the run when it says Finished.
+// A step that belongs once before the load goes into Begin(), one after it into the
+// Finished end of TakeOutcome().
 class CReceiverLoadFlow {
 public:
     static constexpr int kSoftBreakRetries = 3;
@@ -49,8 +51,8 @@ public:
     // A power board takes one image, named in the RAM box; remembered only when it exists.
     FileCheck CheckPowerBoardImage(const std::string& image);
 
-    // Arms the capture retries for a run with this capture method.
-    void Arm(int captureMethod);
+    // A run with this capture method begins (once per "&Load"): its capture retries are set.
+    void Begin(int captureMethod);
     // Starts an attempt; the session's start result (CLoadSession::Start). A soft break
     // that cannot reach the receiver falls back once to power-on capture, without the
     // Capturing dialog, which only the user's own choice shows. The start may talk to the

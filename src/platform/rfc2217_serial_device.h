@@ -62,6 +62,12 @@ namespace kestrum {
 // (connection and negotiation) also ends once the cancel check says so. After the open
 // the I/O thread watches the server (see Timing::silenceMs), so a server that goes
 // silent is found even while nobody waits for an answer.
+//
+// The member functions are spread over files named after what they do: the open and close
+// here in rfc2217_serial_device.cpp, rfc2217_negotiation.cpp, rfc2217_questions.cpp (round
+// trips and the server's replies), rfc2217_line_control.cpp, rfc2217_line_batch.cpp,
+// rfc2217_data_path.cpp and rfc2217_io_thread.cpp; rfc2217_serial_device_internals.h holds
+// what they share.
 class Rfc2217SerialDevice : public ISerialDevice, private Rfc2217TelnetCodec::Sink {
 public:
     static constexpr const char* kPrefix = "rfc2217://";

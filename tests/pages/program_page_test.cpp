@@ -16,10 +16,7 @@
 #include <optional>
 
 #include "gui/c_kestrum_view.h"
-#include "gui/c_lamp_ctrl.h"
 #include "gui/c_main_frame.h"
-#include "gui/c_path_combo_box.h"
-#include "gui/c_text_progress_ctrl.h"
 #include "gui/simulated_desk.h"
 #include "loader/load_result.h"
 #include "pages/c_capturing_dialog.h"
@@ -31,6 +28,9 @@
 #include "sim/receiver_model.h"
 #include "sim/sim_port_registry.h"
 #include "sim/vdk1_model.h"
+#include "widgets/c_lamp_ctrl.h"
+#include "widgets/c_path_combo_box.h"
+#include "widgets/c_text_progress_ctrl.h"
 
 using namespace kestrum;
 using namespace kestrum::test;

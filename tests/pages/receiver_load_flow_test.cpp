@@ -123,7 +123,7 @@ private Q_SLOTS:
         const std::string ram = bench.Write("ram.ldr", BuildRamImage({true, 20, "", 1000}));
         const std::string flash = bench.Write("main.ldp", BuildFlashImage({20, "4.1 Dec,08,2026", 3000, true}));
         QVERIFY(bench.flow.CheckReceiverFiles(ram, flash).Passed());
-        bench.flow.Arm(kPowerOnCapture);
+        bench.flow.Begin(kPowerOnCapture);
         QCOMPARE(bench.flow.Start(kPowerOnCapture, bench.Setup()), int(CLoadSession::kStarted));
         QVERIFY(bench.flow.CaptureDialogAllowed());
         const CReceiverLoadFlow::Outcome outcome = bench.WaitForOutcome();
@@ -143,7 +143,7 @@ private Q_SLOTS:
         QVERIFY(bench.flow.CheckReceiverFiles(bench.Write("ram.ldr", BuildRamImage({true, 20, "", 100})),
                                               bench.Write("main.ldp", BuildFlashImage({20, "4.2", 600, true})))
                     .Passed());
-        bench.flow.Arm(kSoftBreakCapture);
+        bench.flow.Begin(kSoftBreakCapture);
         QStringList steps;
         for (int attempt = 0; attempt < CReceiverLoadFlow::kSoftBreakRetries + 1; ++attempt) {
             if (bench.flow.Start(kSoftBreakCapture, bench.Setup()) != CLoadSession::kStarted)
@@ -167,7 +167,7 @@ private Q_SLOTS:
         QVERIFY(bench.flow.CheckReceiverFiles(bench.Write("ram.ldr", BuildRamImage({true, 20, "", 100})),
                                               bench.Write("main.ldp", BuildFlashImage({20, "4.3", 600, true})))
                     .Passed());
-        bench.flow.Arm(kSoftBreakCapture);
+        bench.flow.Begin(kSoftBreakCapture);
         LoadSetup setup = bench.Setup();
         setup.timing.captureLimitMs = 20000;
         QCOMPARE(bench.flow.Start(kSoftBreakCapture, setup), int(CLoadSession::kStarted));

@@ -1,4 +1,4 @@
-#include "gui/c_path_combo_rules.h"
+#include "widgets/c_path_combo_rules.h"
 
 #include <algorithm>
 #include <utility>

@@ -8,10 +8,10 @@
 #include <QTimer>
 
 #include "app/command_line_options.h"
-#include "desktop_fixture.h"
-#include "gui/c_about_dlg.h"
 #include "gui/c_main_frame.h"
+#include "gui/desktop_fixture.h"
 #include "gui/desktop_program.h"
+#include "widgets/c_about_dlg.h"
 
 using namespace kestrum;
 using namespace kestrum::test;

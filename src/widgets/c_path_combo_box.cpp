@@ -1,4 +1,4 @@
-#include "gui/c_path_combo_box.h"
+#include "widgets/c_path_combo_box.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

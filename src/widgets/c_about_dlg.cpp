@@ -1,4 +1,4 @@
-#include "gui/c_about_dlg.h"
+#include "widgets/c_about_dlg.h"
 
 #include <QDesktopServices>
 #include <QLabel>
@@ -11,7 +11,7 @@
 #include "app/build_date.h"
 #include "app/command_line_options.h"
 #include "app/program_identity.h"
-#include "gui/c_dialog_units.h"
+#include "widgets/c_dialog_units.h"
 
 namespace kestrum {
 

@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "gui/c_path_combo_box.h"
-#include "gui/c_path_combo_rules.h"
+#include "widgets/c_path_combo_box.h"
+#include "widgets/c_path_combo_rules.h"
 
 using namespace kestrum;
 

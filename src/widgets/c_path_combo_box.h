@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <QString>
 
-#include "gui/c_path_combo_rules.h"
+#include "widgets/c_path_combo_rules.h"
 
 namespace kestrum {
 

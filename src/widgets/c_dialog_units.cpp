@@ -1,4 +1,4 @@
-#include "gui/c_dialog_units.h"
+#include "widgets/c_dialog_units.h"
 
 #include <QFontMetrics>
 

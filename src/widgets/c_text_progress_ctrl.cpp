@@ -1,4 +1,4 @@
-#include "gui/c_text_progress_ctrl.h"
+#include "widgets/c_text_progress_ctrl.h"
 
 #include <QPainter>
 #include <QPalette>

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "gui/c_text_progress_ctrl.h"
+#include "widgets/c_text_progress_ctrl.h"
 
 using namespace kestrum;
 

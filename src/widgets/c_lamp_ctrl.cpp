@@ -1,4 +1,4 @@
-#include "gui/c_lamp_ctrl.h"
+#include "widgets/c_lamp_ctrl.h"
 
 #include <QBitmap>
 #include <QPainter>
