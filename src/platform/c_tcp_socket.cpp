@@ -94,9 +94,30 @@ CTcpSocket::Failure CTcpSocket::ConnectAddress(const void* entry, int timeoutMs,
         return FailureOf(error);
     }
     socket_ = fd;
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    MakeReady();
     return Failure::None;
+}
+
+bool CTcpSocket::StartNetwork()
+{
+    return true;
+}
+
+// Nagle's delay off: the port's small writes go out at once.
+void CTcpSocket::MakeReady()
+{
+    int on = 1;
+    ::setsockopt(static_cast<int>(socket_), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+bool CTcpSocket::Adopt(intptr_t connection)
+{
+    Close();
+    socket_ = connection;
+    MakeReady();
+    if (!OpenWake())
+        Close();
+    return IsOpen();
 }
 
 // The connection's error (0 when made), ETIMEDOUT when time ran out, ECANCELED when

@@ -53,6 +53,14 @@ public:
     static std::string LastErrorText();
 
 private:
+    friend class CTcpListener;
+    // The system's network started (Winsock); true where nothing needs starting.
+    static bool StartNetwork();
+    // Takes over a connection a listener accepted; false (and it is closed) when it
+    // cannot be made ready.
+    bool Adopt(intptr_t connection);
+    void MakeReady();
+
     Failure ConnectAddress(const void* address, int timeoutMs, int lookMs, const std::function<bool()>& cancelled,
                            std::string& detail);
     int AwaitConnected(intptr_t candidate, int timeoutMs, int lookMs, const std::function<bool()>& cancelled);

@@ -12,16 +12,6 @@ namespace kestrum {
 
 namespace {
 
-// Winsock is started once for the process and left running until it ends.
-bool WinsockStarted()
-{
-    static const bool started = [] {
-        WSADATA data{};
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
-}
-
 SOCKET AsSocket(intptr_t value)
 {
     return static_cast<SOCKET>(value);
@@ -70,7 +60,7 @@ CTcpSocket::Failure CTcpSocket::Connect(const std::string& host, const std::stri
                                         const std::function<bool()>& cancelled, std::string& detail)
 {
     Close();
-    if (!WinsockStarted()) {
+    if (!StartNetwork()) {
         detail = "the network (Winsock) could not be started";
         return Failure::Other;
     }
@@ -123,9 +113,36 @@ CTcpSocket::Failure CTcpSocket::ConnectAddress(const void* entry, int timeoutMs,
         return error == -1 ? Failure::Cancelled : FailureOf(error);
     }
     socket_ = static_cast<intptr_t>(candidate);
-    BOOL on = TRUE;
-    ::setsockopt(candidate, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    MakeReady();
     return Failure::None;
+}
+
+// Winsock is started once for the process and left running until it ends.
+bool CTcpSocket::StartNetwork()
+{
+    static const bool started = [] {
+        WSADATA data{};
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+// Nagle's delay off: the port's small writes go out at once.
+void CTcpSocket::MakeReady()
+{
+    BOOL on = TRUE;
+    ::setsockopt(AsSocket(socket_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+bool CTcpSocket::Adopt(intptr_t connection)
+{
+    Close();
+    socket_ = connection;
+    if (!MakeNonBlocking(AsSocket(socket_)) || !OpenWake())
+        Close();
+    else
+        MakeReady();
+    return IsOpen();
 }
 
 // The connection's error (0 when made), WSAETIMEDOUT when time ran out, -1 when

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,12 +74,14 @@ private:
     int Conditions(int request);
     bool Escape(unsigned long function);
     void MarkGoneOn(unsigned long error);
+    unsigned long UnsentOutputPurge(); // writeMutex_ held
+    void KeepUntilEnded(std::unique_ptr<Overlapped>& done, std::vector<uint8_t>* buffer);
 
     void* handle_;          // the port; INVALID_HANDLE_VALUE when closed
     void* releaseEvent_;    // auto-reset: Release
-    Overlapped* readDone_;
-    Overlapped* writeDone_;
-    Overlapped* commEventDone_;
+    std::unique_ptr<Overlapped> readDone_;
+    std::unique_ptr<Overlapped> writeDone_;
+    std::unique_ptr<Overlapped> commEventDone_;
     std::string name_;
     SerialOpenError openError_ = SerialOpenError::None;
     std::string openErrorText_;

@@ -25,6 +25,8 @@ constexpr size_t kReadMost = size_t{1} << 20;
 constexpr int kStatusLookMs = 50;
 // A purged write ends at once; this long is allowed for it before its buffer is reused.
 constexpr DWORD kPurgedWriteMs = 1000;
+// A close ends every operation still pending and gives each this long to report its end.
+constexpr DWORD kClosingOperationMs = 2000;
 constexpr int kDrainStepMinMs = 1;
 constexpr int kDrainStepMaxMs = 20;
 
@@ -160,6 +162,25 @@ struct Win32SerialDevice::Overlapped {
         return &record;
     }
     HANDLE Event() const { return record.hEvent; }
+
+    // The event is up while the operation is still pending: Wine can signal it late for
+    // an operation that ended before this one began. Left up, it ended every wait on it at
+    // once, for ever: a wait without a time-out spun and never saw its release (a load's
+    // end hung). The operation's own end raises it again.
+    void ForgetStaleSignal()
+    {
+        ::ResetEvent(record.hEvent);
+        if (HasOverlappedIoCompleted(&record)) // it ended meanwhile
+            ::SetEvent(record.hEvent);
+    }
+
+    // Waits at most ms for the pending operation to end; false when it has not.
+    bool AwaitEnd(HANDLE port, DWORD ms)
+    {
+        DWORD ignored = 0;
+        return ::WaitForSingleObject(record.hEvent, ms) == WAIT_OBJECT_0 &&
+               (::GetOverlappedResult(port, &record, &ignored, FALSE) || ::GetLastError() != ERROR_IO_INCOMPLETE);
+    }
 };
 
 bool Win32SerialDevice::IsPortName(const std::string& name)
@@ -174,16 +195,14 @@ std::string Win32SerialDevice::DevicePath(const std::string& name)
 
 Win32SerialDevice::Win32SerialDevice()
     : handle_(INVALID_HANDLE_VALUE), releaseEvent_(::CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      readDone_(new Overlapped), writeDone_(new Overlapped), commEventDone_(new Overlapped)
+      readDone_(std::make_unique<Overlapped>()), writeDone_(std::make_unique<Overlapped>()),
+      commEventDone_(std::make_unique<Overlapped>())
 {
 }
 
 Win32SerialDevice::~Win32SerialDevice()
 {
     Close();
-    delete readDone_;
-    delete writeDone_;
-    delete commEventDone_;
     ::CloseHandle(AsHandle(releaseEvent_));
 }
 
@@ -235,7 +254,10 @@ bool Win32SerialDevice::PrepareLine()
         ::SetCommState(port, &dcb);
         baudRate_ = dcb.BaudRate;
     }
-    ::PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+    ::PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
+    std::lock_guard lock(writeMutex_);
+    if (const DWORD purge = UnsentOutputPurge())
+        ::PurgeComm(port, purge);
     return true;
 }
 
@@ -244,32 +266,44 @@ bool Win32SerialDevice::IsOpen() const
     return AsHandle(handle_) != INVALID_HANDLE_VALUE;
 }
 
-// Every operation still pending is ended and waited for before the handle goes: the
-// driver writes into our records until then.
+// Every operation still pending is ended and waited for, within a bound, before the
+// handle goes: the driver writes into our records until then. CancelIoEx ends those of
+// every thread (the receive worker armed the WaitCommEvent, CancelIo would leave it), and
+// the wait is bounded, so a driver that never reports an end cannot hold the close.
 void Win32SerialDevice::Close()
 {
     if (!IsOpen())
         return;
     const HANDLE port = AsHandle(handle_);
     ::SetCommMask(port, 0); // ends a pending WaitCommEvent
-    ::CancelIo(port);
-    DWORD ignored = 0;
+    ::CancelIoEx(port, nullptr); // every thread's operations on the port
     {
         std::lock_guard lock(commMutex_);
         if (commArmed_)
-            ::GetOverlappedResult(port, &commEventDone_->record, &ignored, TRUE);
+            KeepUntilEnded(commEventDone_, nullptr);
         commArmed_ = false;
     }
     {
         std::lock_guard lock(writeMutex_);
-        if (writePending_) {
-            ::PurgeComm(port, PURGE_TXABORT | PURGE_TXCLEAR);
-            ::GetOverlappedResult(port, &writeDone_->record, &ignored, TRUE);
-        }
+        if (writePending_)
+            KeepUntilEnded(writeDone_, &writing_);
         writePending_ = false;
     }
     ::CloseHandle(port);
     handle_ = INVALID_HANDLE_VALUE;
+}
+
+// An operation that does not report its end in time may still write into its record
+// (and its buffer) later, so both are left to it for the life of the process and new
+// ones are made: a few bytes lost once, rather than memory in use overwritten.
+void Win32SerialDevice::KeepUntilEnded(std::unique_ptr<Overlapped>& done, std::vector<uint8_t>* buffer)
+{
+    if (done->AwaitEnd(AsHandle(handle_), kClosingOperationMs))
+        return;
+    static_cast<void>(done.release());
+    done = std::make_unique<Overlapped>();
+    if (buffer != nullptr)
+        static_cast<void>(new std::vector<uint8_t>(std::move(*buffer)));
 }
 
 void Win32SerialDevice::MarkGoneOn(unsigned long error)
@@ -327,8 +361,10 @@ bool Win32SerialDevice::WriteFinished(int waitMs)
     DWORD sent = 0;
     if (!::GetOverlappedResult(AsHandle(handle_), &writeDone_->record, &sent, FALSE)) {
         const DWORD error = ::GetLastError();
-        if (error == ERROR_IO_INCOMPLETE)
+        if (error == ERROR_IO_INCOMPLETE) {
+            writeDone_->ForgetStaleSignal();
             return false;
+        }
         MarkGoneOn(error); // ERROR_OPERATION_ABORTED after a purge is no loss of the device
     }
     writePending_ = false;
@@ -473,8 +509,10 @@ int Win32SerialDevice::HarvestCommEvent()
     DWORD ignored = 0;
     if (!::GetOverlappedResult(AsHandle(handle_), &commEventDone_->record, &ignored, FALSE)) {
         const DWORD error = ::GetLastError();
-        if (error == ERROR_IO_INCOMPLETE)
+        if (error == ERROR_IO_INCOMPLETE) {
+            commEventDone_->ForgetStaleSignal();
             return 0;
+        }
         commArmed_ = false;
         MarkGoneOn(error);
         return gone_ ? kGone : 0;
@@ -498,6 +536,9 @@ int Win32SerialDevice::Wait(int request, int timeoutMs)
             return bits;
         HANDLE events[3];
         DWORD count = 0;
+        // First, so that no line event, however often it comes, hides a release.
+        if (request & kReleased)
+            events[count++] = AsHandle(releaseEvent_);
         const bool watchLine = (request & (kReadable | kLineError)) != 0;
         if (watchLine && ArmCommEvent() == 0)
             events[count++] = commEventDone_->Event();
@@ -508,8 +549,6 @@ int Win32SerialDevice::Wait(int request, int timeoutMs)
         }
         if (writeWatched)
             events[count++] = writeDone_->Event();
-        if (request & kReleased)
-            events[count++] = AsHandle(releaseEvent_);
         const DWORD slice = static_cast<DWORD>(remaining < 0 ? kStatusLookMs : std::min(remaining, kStatusLookMs));
         if (count == 0) {
             ::Sleep(slice);
@@ -580,8 +619,24 @@ void Win32SerialDevice::DiscardOutput()
     if (!IsOpen())
         return;
     std::lock_guard lock(writeMutex_);
-    ::PurgeComm(AsHandle(handle_), PURGE_TXABORT | PURGE_TXCLEAR);
+    if (const DWORD purge = UnsentOutputPurge())
+        ::PurgeComm(AsHandle(handle_), purge);
     WriteFinished(static_cast<int>(kPurgedWriteMs));
+}
+
+// What a purge of the output side must do to discard what has not left: end the write
+// in flight, and clear the driver's queue when it holds bytes. An empty queue is left
+// alone: Wine clears it with tcflush, which on a pseudo-terminal throws away what the
+// far end has not read yet, bytes that have left (a RAM image lost that way ended a load
+// waiting for the acknowledgement). 0: nothing to do.
+unsigned long Win32SerialDevice::UnsentOutputPurge()
+{
+    unsigned long inQueue = 0;
+    unsigned long outQueue = 0;
+    DWORD purge = writePending_ ? PURGE_TXABORT : 0;
+    if (ReadStatus(inQueue, outQueue) && outQueue > 0)
+        purge |= PURGE_TXABORT | PURGE_TXCLEAR;
+    return purge;
 }
 
 bool Win32SerialDevice::Escape(unsigned long function)

@@ -1,19 +1,19 @@
 #include "app/c_settings_file.h"
 
+#include "app/ending_programs.h"
 #include "app/temp_dir.h"
 #include "platform/c_file_lock.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace kestrum;
+using namespace kestrum::test;
 
 namespace {
 
@@ -150,37 +150,6 @@ TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRefusedAndTheFileKept)
     EXPECT_TRUE(settings.LastWriteError().empty());
 }
 
-TEST_F(SettingsFileTest, WriteReplacesTheFileAtomicallyAndKeepsItsMode)
-{
-    WriteFile(Path(), "[A]\nk=1\n");
-    ASSERT_EQ(::chmod(Path().c_str(), 0640), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(Path().c_str(), &before), 0);
-
-    CSettingsFile settings(Path());
-    ASSERT_TRUE(settings.WriteInt("A", "k", 2));
-    struct stat after {};
-    ASSERT_EQ(::stat(Path().c_str(), &after), 0);
-    // A new inode: the old file was replaced by rename, never truncated in place.
-    EXPECT_NE(before.st_ino, after.st_ino);
-    EXPECT_EQ(after.st_mode & 07777, 0640u);
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "kestrum.ini" || name == "kestrum.ini.lock") << name << " was left behind";
-    }
-}
-
-TEST_F(SettingsFileTest, WriteThroughASymbolicLinkReplacesItsTarget)
-{
-    const std::string target = dir_ / "real.ini";
-    WriteFile(target, "[A]\nk=1\n");
-    std::filesystem::create_symlink(target, Path());
-    CSettingsFile settings(Path());
-    ASSERT_TRUE(settings.WriteInt("A", "k", 5));
-    EXPECT_TRUE(std::filesystem::is_symlink(Path()));
-    EXPECT_EQ(ReadFile(target), "[A]\nk=5\n");
-}
-
 TEST_F(SettingsFileTest, WriteFailuresAreReportedNotFatal)
 {
     CSettingsFile inMissingDir(dir_ / "no/such/dir/kestrum.ini");
@@ -192,14 +161,8 @@ TEST_F(SettingsFileTest, WriteFailuresAreReportedNotFatal)
     EXPECT_FALSE(noPath.WriteInt("A", "k", 1));
 }
 
-TEST_F(SettingsFileTest, SomethingOtherThanASmallRegularFileIsNeitherReadNorReplaced)
+TEST_F(SettingsFileTest, FileTooLargeForSettingsIsNeitherReadNorReplaced)
 {
-    ASSERT_EQ(::mkfifo(Path().c_str(), 0600), 0);
-    CSettingsFile fifo(Path());
-    EXPECT_EQ(fifo.GetInt("A", "k", 3), 3);  // must not hang waiting for a writer
-    EXPECT_FALSE(fifo.WriteInt("A", "k", 1));
-    std::filesystem::remove(Path());
-
     const std::string huge = "[A]\nk=1\n" + std::string(CSettingsFile::kMaxFileSize, ';');
     WriteFile(Path(), huge);
     CSettingsFile large(Path());
@@ -243,62 +206,28 @@ TEST_F(SettingsFileTest, ConcurrentWritersOfOneObjectLoseNoKey)
     }
 }
 
-namespace {
-
-// One program's exit in one rewrite: its own keys, and shared ones that carry its number,
-// each program taking the shared keys in another order.
-bool EndProgram(const std::string& path, int program)
-{
-    CSettingsFile settings(path);
-    settings.HoldWrites();
-    for (int k = 0; k < 30; ++k) {
-        settings.WriteInt("P" + std::to_string(program), "K" + std::to_string(k), program * 100 + k);
-        const int shared = program == 1 ? k % 10 : 9 - k % 10;
-        settings.WriteInt("PortSettings", "S" + std::to_string(shared), program);
-    }
-    return settings.WriteHeld();
-}
-
-}  // namespace
-
-// Two programs that end at the same moment, round after round: every key of both is
-// there, and the keys both write come all from one of them, never mixed.
-TEST_F(SettingsFileTest, TwoProgramsEndingTogetherLoseAndMixNoKey)
+// Two objects of one file ending at the same moment, round after round, as two programs
+// do: each takes the file's lock with a handle of its own, so they take turns with it
+// within one program too.
+TEST_F(SettingsFileTest, TwoObjectsEndingTogetherLoseAndMixNoKey)
 {
     for (int round = 0; round < 30; ++round) {
-        WriteFile(Path(), "; kept\n[Other]\nkey=1\n");
-        int go[2];
-        ASSERT_EQ(::pipe(go), 0);
-        pid_t programs[2];
-        for (int program = 0; program < 2; ++program) {
-            programs[program] = ::fork();
-            ASSERT_GE(programs[program], 0);
-            if (programs[program] == 0) {
-                char start = 0;
-                ::close(go[1]);
-                const bool released = ::read(go[0], &start, 1) == 0;  // both wait for the close
-                ::_exit(released && EndProgram(Path(), program + 1) ? 0 : 1);
-            }
-        }
-        ::close(go[0]);
-        ::close(go[1]);
-        for (const pid_t pid : programs) {
-            int status = -1;
-            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        }
-        CSettingsFile settings(Path());
+        WriteFile(Path(), kBeforeTheEnding);
+        std::atomic<bool> go{false};
+        std::atomic<int> ended{0};
+        std::vector<std::thread> programs;
         for (int program = 1; program <= 2; ++program) {
-            for (int k = 0; k < 30; ++k) {
-                ASSERT_EQ(settings.GetInt("P" + std::to_string(program), "K" + std::to_string(k), -1), program * 100 + k)
-                    << "round " << round << "\n" << ReadFile(Path());
-            }
+            programs.emplace_back([&, program] {
+                while (!go)
+                    std::this_thread::yield();
+                ended += EndProgram(Path(), program) ? 1 : 0;
+            });
         }
-        const int winner = settings.GetInt("PortSettings", "S0", -1);
-        for (int k = 1; k < 10; ++k) {
-            ASSERT_EQ(settings.GetInt("PortSettings", "S" + std::to_string(k), -1), winner) << "round " << round;
-        }
-        ASSERT_EQ(ReadFile(Path()).rfind("; kept\n[Other]\nkey=1\n", 0), 0u);
+        go = true;
+        for (auto& program : programs)
+            program.join();
+        ASSERT_EQ(ended, 2) << "round " << round;
+        ASSERT_NO_FATAL_FAILURE(ExpectBothEndingsWhole(Path(), round));
     }
 }
 
@@ -330,7 +259,8 @@ TEST_F(SettingsFileTest, HeldWritesGoInOnceUnderABoundedLock)
     CSettingsFile readOnly(Path(), CSettingsFile::Access::ReadOnly);
     EXPECT_FALSE(readOnly.WriteInt("A", "k", 4));
     EXPECT_NE(readOnly.LastWriteError().find("read-only"), std::string::npos);
-    ASSERT_EQ(::chmod(Path().c_str(), 0444), 0);
+    std::filesystem::permissions(Path(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
     EXPECT_FALSE(settings.WriteInt("A", "k", 5));  // even root, who could, leaves it
     EXPECT_EQ(ReadFile(Path()), "[A]\nk=3\n\n[B]\nname=y\n");
 }

@@ -5,31 +5,31 @@
 #include <string>
 
 #include "link/c_serial_port.h"
-#include "pty_pair.h"
+#include "protocol/sim_ports.h"
+#include "sim/receiver_model.h"
 
 namespace kestrum {
 namespace {
 
-using test::PtyPair;
+using test::ScopedSimPort;
 
-// Line-error reports of a port over a pseudo-terminal, driven through the error flags
-// (a pseudo-terminal cannot make real framing or parity errors).
+// Line-error reports of a port on a simulated device, driven through the error flags.
 class LineErrorLogTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CSerialPort> OpenPort(PtyPair& pty)
+    std::unique_ptr<CSerialPort> OpenPort(const ScopedSimPort& device)
     {
-        auto port = std::make_unique<CSerialPort>(pty.SlaveName());
+        auto port = std::make_unique<CSerialPort>(device.Settings().port);
         EXPECT_NE(port->GetHandle(), nullptr);
         return port;
     }
 
-    PtyPair ptyA;
-    PtyPair ptyB;
+    ScopedSimPort deviceA{"sim:line-errors-a", std::make_shared<ReceiverModel>(ReceiverConfig{})};
+    ScopedSimPort deviceB{"sim:line-errors-b", std::make_shared<ReceiverModel>(ReceiverConfig{})};
 };
 
 TEST_F(LineErrorLogTest, CountsPerKindAndPortTotalFromTheFirstReportAfterOpen)
 {
-    auto port = OpenPort(ptyA);
+    auto port = OpenPort(deviceA);
     EXPECT_EQ(port->DescribeLineErrors(CE_FRAME | CE_RXPARITY), "Framing error (1),Parity error (1)");
     EXPECT_TRUE(port->ErrorEvent().Test());
     const std::string firstLine = port->ErrorLog().Contents();
@@ -46,7 +46,7 @@ TEST_F(LineErrorLogTest, CountsPerKindAndPortTotalFromTheFirstReportAfterOpen)
 
 TEST_F(LineErrorLogTest, FlagsOutsideTheTableCountAsSerialOverruns)
 {
-    auto port = OpenPort(ptyA);
+    auto port = OpenPort(deviceA);
     EXPECT_EQ(port->DescribeLineErrors(0), "Serial overruns (1)");
     EXPECT_EQ(port->DescribeLineErrors(0x200), "Serial overruns (2)");
     EXPECT_TRUE(port->ErrorLog().Contents().starts_with("1 ("));
@@ -55,7 +55,7 @@ TEST_F(LineErrorLogTest, FlagsOutsideTheTableCountAsSerialOverruns)
 
 TEST_F(LineErrorLogTest, AllKindsInTheirFixedOrder)
 {
-    auto port = OpenPort(ptyA);
+    auto port = OpenPort(deviceA);
     const uint32_t all = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK | CE_TXFULL | CE_IOE;
     EXPECT_EQ(port->DescribeLineErrors(all),
               "Break detected (1),Framing error (1),I/O error (1),Serial overrun (1),"
@@ -66,12 +66,12 @@ TEST_F(LineErrorLogTest, AllKindsInTheirFixedOrder)
 
 TEST_F(LineErrorLogTest, NewPortRestartsCountsAtItsFirstErrorOnly)
 {
-    auto first = OpenPort(ptyA);
+    auto first = OpenPort(deviceA);
     first->DescribeLineErrors(CE_FRAME);
     first->DescribeLineErrors(CE_FRAME);
     EXPECT_EQ(CLineErrorTable::KindCount(1), 2);
 
-    auto second = OpenPort(ptyB);
+    auto second = OpenPort(deviceB);
     // The shared counts stay until the new port reports its first error.
     EXPECT_EQ(CLineErrorTable::KindCount(1), 2);
     EXPECT_EQ(second->DescribeLineErrors(CE_RXPARITY), "Parity error (1)");

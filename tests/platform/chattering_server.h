@@ -7,8 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include <poll.h>
-
 #include "platform/loopback_listener.h"
 #include "platform/rfc2217_telnet_codec.h"
 
@@ -33,8 +31,6 @@ public:
     {
         stop_ = true;
         thread_.join();
-        for (const Client& client : clients_)
-            ::close(client.fd);
     }
     ChatteringServer(const ChatteringServer&) = delete;
     ChatteringServer& operator=(const ChatteringServer&) = delete;
@@ -50,7 +46,7 @@ private:
     static constexpr int kChatEveryMs = 10;
 
     struct Client {
-        int fd = -1;
+        CTcpSocket socket;
         Rfc2217TelnetCodec codec;
         bool answered = false;
     };
@@ -67,29 +63,27 @@ private:
     {
         const uint8_t chatter[] = {'n', 'o', 'i', 's', 'e', '\r', '\n'};
         while (!stop_) {
-            pollfd listening{listener_.Fd(), POLLIN, 0};
-            if (::poll(&listening, 1, kChatEveryMs) > 0)
-                Welcome(::accept(listener_.Fd(), nullptr, nullptr));
-            for (Client& client : clients_) {
+            auto arrived = std::make_unique<Client>();
+            if (listener_.Accept(arrived->socket, kChatEveryMs))
+                Welcome(std::move(arrived));
+            for (const auto& client : clients_) {
                 uint8_t received[4096];
-                current_ = &client;
-                for (ssize_t n; (n = ::recv(client.fd, received, sizeof received, MSG_DONTWAIT)) > 0;)
-                    client.codec.Feed(received, static_cast<size_t>(n), *this);
-                ::send(client.fd, chatter, sizeof chatter, MSG_NOSIGNAL | MSG_DONTWAIT);
+                current_ = client.get();
+                for (long n; (n = client->socket.Receive(received, sizeof received)) > 0;)
+                    client->codec.Feed(received, static_cast<size_t>(n), *this);
+                client->socket.Send(chatter, sizeof chatter);
             }
         }
     }
 
-    void Welcome(int fd)
+    void Welcome(std::unique_ptr<Client> client)
     {
-        if (fd < 0)
-            return;
-        clients_.push_back(Client{fd, {}, false});
         if (goes_ != Goes::Nowhere) {
             std::vector<uint8_t> agree;
             Rfc2217TelnetCodec::AppendOption(agree, rfc2217::kDo, rfc2217::kOptionComPort);
-            ::send(fd, agree.data(), agree.size(), MSG_NOSIGNAL);
+            client->socket.Send(agree.data(), agree.size());
         }
+        clients_.push_back(std::move(client));
         ++connections_;
     }
 
@@ -102,14 +96,14 @@ private:
             return;
         std::vector<uint8_t> answer;
         Rfc2217TelnetCodec::AppendComPort32(answer, rfc2217::kSetBaudRate + rfc2217::kReplyOffset, 115200);
-        ::send(current_->fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        current_->socket.Send(answer.data(), answer.size());
         current_->answered = true;
         ++answers_;
     }
 
     const Goes goes_;
     LoopbackListener listener_;
-    std::vector<Client> clients_; // the serving thread's
+    std::vector<std::unique_ptr<Client>> clients_; // the serving thread's
     Client* current_ = nullptr;
     std::atomic<int> connections_{0};
     std::atomic<int> answers_{0};

@@ -6,11 +6,6 @@
 #include <chrono>
 #include <thread>
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "platform/c_event.h"
 #include "platform/chattering_server.h"
 #include "platform/loopback_listener.h"
@@ -37,8 +32,6 @@ public:
     {
         stop_ = true;
         thread_.join();
-        if (client_ >= 0)
-            ::close(client_);
     }
     std::string Url() const { return listener_.Url(); }
     void GoQuiet() { quiet_ = true; }
@@ -49,20 +42,18 @@ private:
     void Serve()
     {
         while (!stop_) {
-            if (hangUp_ && client_ >= 0) {
-                ::close(client_);
-                client_ = -1;
+            if (hangUp_ && client_.IsOpen()) {
+                client_.Close();
                 hangUp_ = false;
             }
-            pollfd fd{client_ >= 0 ? client_ : listener_.Fd(), POLLIN, 0};
-            if (::poll(&fd, 1, 10) <= 0)
-                continue;
-            if (client_ < 0) {
-                client_ = ::accept(listener_.Fd(), nullptr, nullptr);
+            if (!client_.IsOpen()) {
+                listener_.Accept(client_, 10);
                 continue;
             }
+            if (client_.Wait(true, false, false, 10) <= 0)
+                continue;
             uint8_t buffer[4096];
-            const ssize_t n = ::recv(client_, buffer, sizeof buffer, 0);
+            const long n = client_.Receive(buffer, sizeof buffer);
             if (n > 0 && !quiet_)
                 codec_.Feed(buffer, static_cast<size_t>(n), *this);
         }
@@ -83,11 +74,11 @@ private:
     {
         std::vector<uint8_t> out;
         build(out);
-        ::send(client_, out.data(), out.size(), MSG_NOSIGNAL);
+        client_.Send(out.data(), out.size());
     }
 
     LoopbackListener listener_;
-    int client_ = -1;
+    CTcpSocket client_; // the serving thread's
     Rfc2217TelnetCodec codec_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> quiet_{false};

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "link/pty_pair.h"
-#include "platform/termios_serial_device.h"
+#include "line_call_time.h"
+#include "platform/serial_device.h"
 
 using namespace kestrum;
 
@@ -58,8 +58,7 @@ private:
     bool Call()
     {
         ++calls_;
-        if (callTime_.count() > 0)
-            std::this_thread::sleep_for(callTime_);
+        test::SpendLineCallTime(callTime_);
         return !Pulled();
     }
 
@@ -134,18 +133,4 @@ TEST(SerialLineBatch, StopBeforeTheFirstStepTouchesNoLine)
     const LineBatchResult result = adapter.RunLineBatch(PatternBatch(5), [] { return true; });
     EXPECT_EQ(result.end, LineBatchResult::End::Stopped);
     EXPECT_EQ(adapter.Calls(), 0);
-}
-
-// A pseudo-terminal has no control lines: the terminal driver refuses the first change,
-// and the port, still there, is not taken for gone.
-TEST(SerialLineBatch, TerminalWithoutControlLinesRefusesTheFirstChange)
-{
-    test::PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    TermiosSerialDevice device;
-    ASSERT_TRUE(device.Open(pty.SlaveName())) << device.OpenErrorText();
-    const LineBatchResult result = device.RunLineBatch(PatternBatch(3), {});
-    EXPECT_EQ(result.end, LineBatchResult::End::Refused);
-    EXPECT_EQ(result.error, "the device refused a line change");
-    EXPECT_TRUE(result.reads.empty());
 }

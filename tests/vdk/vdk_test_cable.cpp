@@ -1,5 +1,6 @@
 #include "vdk_test_cable.h"
 
+#include "line_call_time.h"
 #include "platform/forwarding_serial_device.h"
 #include "sim/sim_port_registry.h"
 
@@ -65,8 +66,7 @@ private:
 
     void WatchUnplug()
     {
-        if (faults_.lineCallTime.count() > 0)
-            std::this_thread::sleep_for(faults_.lineCallTime);
+        test::SpendLineCallTime(faults_.lineCallTime);
         if (!log_->sinceUnplug && faults_.unplugWhen && faults_.unplugWhen(*log_)) {
             log_->sinceUnplug.emplace();
             inner_->InjectDisconnect();

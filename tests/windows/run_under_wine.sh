@@ -58,6 +58,19 @@ wine "$cli" info -p COM9 >"$work/out" 2>"$work/err"
 check "missing port exit status" 1 $?
 grep -q "Open COM9 port failed" "$work/err"; check "missing port named" 0 $?
 
+# Ctrl-C: Wine hands the program a SIGINT as the console's Ctrl-C event, which its
+# console handler takes as on Windows. The receiver is never power-cycled, so only the
+# Ctrl-C ends the capture's wait before its own limit.
+start_sim --device receiver
+ln -sfn "$port" "$WINEPREFIX/dosdevices/com7"
+wine "$cli" load -p COM7 -c pwr -r "$ram" -f "$flash" >"$work/out" 2>"$work/err" &
+load_pid=$!
+sleep 4
+kill -INT "$load_pid"
+wait "$load_pid"
+check "Ctrl-C exit status" 2 $?
+check "Ctrl-C result" "Loading aborted by User" "$(tr -d '\r' <"$work/out")"
+
 # 3. A network serial port (RFC 2217) on the loopback address.
 start_sim --device receiver --rfc2217 0
 wine "$cli" info -p "$port" --json >"$work/info" 2>"$work/err"
