@@ -91,8 +91,10 @@ bool BlockSender::SendFrame(uint8_t type)
     const uint16_t crc = boot::BuildFrame(type, field, block_.data(), blockLength_, chainCrc_, frame.data());
     uint8_t reply = 0xFF;
     for (int sending = 0; sending <= kResends; ++sending) {
-        if (!WriteFrameParts(frame))
+        if (!WriteFrameParts(frame)) {
+            line_->NoteIfGone(); // a device that vanished mid-frame is not just a refusal
             break;
+        }
         reply = WaitReply();
         if (reply != boot::kRequest)
             break;

@@ -108,6 +108,7 @@ bool CBootExchange::SendRamData(CImageFile& image, uint32_t& checksum, bool& use
         more = n == chunk.size();
         checksum = boot::RamChecksum(checksum, chunk.data(), n);
         if (line_.Port().Write(chunk.data(), static_cast<uint32_t>(n)) != n) {
+            line_.NoteIfGone();
             line_.SetStatus(line_.Stopped() ? "RAM file loading aborted by User" : "Error in RAM file loading");
             userAbort = line_.Stopped();
             return false;

@@ -61,6 +61,13 @@ void CLoadLine::SetLineTwice(bool (ISerialDevice::*setLine)(bool), bool on)
     (device->*setLine)(on);
 }
 
+void CLoadLine::NoteIfGone()
+{
+    ISerialDevice* device = port_.GetHandle();
+    if (device != nullptr && (device->Wait(ISerialDevice::kReadable, 0) & ISerialDevice::kGone))
+        NoteGone();
+}
+
 void CLoadLine::NoteGone()
 {
     if (gone_)

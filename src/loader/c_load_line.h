@@ -35,6 +35,8 @@ public:
 
     bool Stopped() const { return request_.StopRequested(); }
     bool Gone() const { return gone_; }
+    // After a write that failed: a device found gone is named as lost, as a read would.
+    void NoteIfGone();
     // Sleeps ms unless a stop comes first; false when stopped.
     bool Pause(int ms) { return request_.PauseUnlessStopped(ms); }
 

@@ -264,6 +264,21 @@ TEST_F(LoadWire, CableLostAfterCaptureFailsTheHandshakeBeforeAnyHandshakeByte)
     EXPECT_TRUE(HandshakeTimes().empty());
 }
 
+// Found by a write that fails (the rest of the frame) rather than by the reply's wait, a
+// device that vanished mid-frame is still named as lost before the stage's own error.
+TEST_F(LoadWire, DeviceVanishingInTheMiddleOfAFrameIsALostConnection)
+{
+    StartReceiver(PowerOnAfter(200));
+    LastTexts texts(status_);
+    auto request = Request(kPowerOnCapture, RamFile({true, 20, "", 100}), FlashFile({20, "9.0", 4000, true}));
+    LineFaults vanishing;
+    vanishing.disconnectAfter = 100; // inside the first frame's block
+    texts.When("Flash file loading...", [&] { model_->SetFaults(vanishing); });
+    EXPECT_EQ(Run(*request), LOAD_FLASH_ERROR);
+    EXPECT_TRUE(texts.Saw("Lost connection with port " + portName_));
+    EXPECT_EQ(status_.Text(), "Error in Flash file loading");
+}
+
 // A boot loader that falls silent after the capture never names itself: the refusal 0x00
 // still goes out. One that vanishes as the fourth handshake byte arrives cannot even be
 // told that.
