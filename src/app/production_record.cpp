@@ -48,35 +48,19 @@ std::string AdapterJson(const ProductionRecord& record)
            ", \"byId\": " + JsonStringOrNull(record.adapterById) + "}";
 }
 
-// Days since 1970-01-01 to the civil date, for any day of the proleptic Gregorian calendar.
-void CivilDate(long long days, long long& year, unsigned& month, unsigned& day)
-{
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    year = static_cast<long long>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 }  // namespace
 
 std::string UtcTimeText(std::chrono::system_clock::time_point time)
 {
     using namespace std::chrono;
-    const long long ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
-    const long long msPerDay = 86400000;
-    const long long days = ms >= 0 ? ms / msPerDay : (ms - msPerDay + 1) / msPerDay;
-    const long long inDay = ms - days * msPerDay;
-    long long year = 0;
-    unsigned month = 0, day = 0;
-    CivilDate(days, year, month, day);
+    const auto day = floor<days>(time);
+    const year_month_day date{day};
+    const hh_mm_ss inDay{floor<milliseconds>(time - day)};
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", year, month, day,
-                  inDay / 3600000, inDay / 60000 % 60, inDay / 1000 % 60, inDay % 1000);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long long>(inDay.hours().count()), static_cast<long long>(inDay.minutes().count()),
+                  static_cast<long long>(inDay.seconds().count()), static_cast<long long>(inDay.subseconds().count()));
     return text;
 }
 

@@ -413,8 +413,7 @@ void CPSProgram::BeginRun()
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
     if (!BeginRecord(Kind())) {
-        EnableControls(true);
-        EnableOtherPages(true);
+        EndRunNotStarted();
         return;
     }
     receiverFlow_.Begin(captureList_->currentIndex());
@@ -537,6 +536,14 @@ bool CPSProgram::BeginRecord(int kind)
     return false;
 }
 
+// A run the record kept from starting leaves the page as it found it.
+void CPSProgram::EndRunNotStarted()
+{
+    EnableControls(true);
+    EnableOtherPages(true);
+    GreyLamps();
+}
+
 // The run's record, with the device asked again after a completed load; the result shown
 // stays the load's own unless the record could not be written.
 void CPSProgram::FinishRecord(int result, std::vector<ImageDigest> images)
@@ -581,8 +588,7 @@ void CPSProgram::LoadDisplayUnit()
     cancelButton_->setEnabled(true);
     EnableOtherPages(false);
     if (!BeginRecord(Kind())) {
-        EnableOtherPages(true);
-        EnableControls(true);
+        EndRunNotStarted();
         return;
     }
     PortSettings port;

@@ -123,6 +123,7 @@ private:
     void FinishLoad(int result);
     void CloseIfExitAfterLoad(int result);
     bool BeginRecord(int kind);
+    void EndRunNotStarted();
     void FinishRecord(int result, std::vector<ImageDigest> images);
     void OnRamSelected(int index);
     void OnFlashSelected(int index);

@@ -77,9 +77,10 @@ long CFile::Read(void* buffer, size_t count)
 }
 
 // Opened non-blocking only so that the open could not wait: a pipe without room is
-// waited for here, as a blocking write waits.
+// waited for here, as a blocking write waits, but not for ever.
 bool CFile::Write(const void* data, size_t count)
 {
+    constexpr int kRoomWaitMs = 5000;
     const auto* bytes = static_cast<const char*>(data);
     size_t written = 0;
     while (written < count) {
@@ -88,7 +89,10 @@ bool CFile::Write(const void* data, size_t count)
             written += static_cast<size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd room{static_cast<int>(handle_), POLLOUT, 0};
-            ::poll(&room, 1, -1);
+            if (::poll(&room, 1, kRoomWaitMs) == 0) {
+                errorText_ = "no room to write for " + std::to_string(kRoomWaitMs / 1000) + " s";
+                return false;
+            }
         } else if (n == 0 || errno != EINTR) {
             errorText_ = n == 0 ? "nothing could be written" : std::strerror(errno);
             return false;

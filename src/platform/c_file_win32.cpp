@@ -86,8 +86,12 @@ bool CFile::Write(const void* data, size_t count)
     while (count > 0) {
         DWORD written = 0;
         const DWORD asked = static_cast<DWORD>(count > kMostAtOnce ? kMostAtOnce : count);
-        if (!::WriteFile(AsHandle(handle_), bytes, asked, &written, nullptr) || written == 0) {
-            errorText_ = written == 0 ? "nothing could be written" : SystemErrorText(::GetLastError());
+        if (!::WriteFile(AsHandle(handle_), bytes, asked, &written, nullptr)) {
+            errorText_ = SystemErrorText(::GetLastError());
+            return false;
+        }
+        if (written == 0) {
+            errorText_ = "nothing could be written";
             return false;
         }
         bytes += written;
